@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine to build and test Vellumora Convert:
+#   1. Debian packages (cross compilers, Wine, test tools);
+#   2. libde265 and libheif for the MinGW target, built from Debian's source
+#      packages into a cache outside the repository;
+#   3. a ready Wine prefix, also cached.
+# Safe to run again: every step is skipped when its result is already there.
+# Prints the cache paths it settled on as KEY=VALUE lines to scripts/../.deps.env
+# (read by the build script).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+repo="$(cd "$here/.." && pwd)"
+cache="${VELLUMORA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vellumora}"
+mkdir -p "$cache"
+
+say() { printf '[setup] %s\n' "$*" >&2; }
+loud() { printf '\n[setup] !!! %s\n\n' "$*" >&2; }
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+# --- 1. Debian packages ------------------------------------------------------
+packages=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-tools cmake ninja-build wine wine64 xvfb xauth x11-utils fonts-noto-cjk
+  dpkg-dev googletest libimage-exiftool-perl imagemagick pngcheck
+  libheif-examples libheif-dev clang libclang-rt-14-dev python3 python3-pil
+  zlib1g-dev time hyperfine
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+src_list=/etc/apt/sources.list.d/vellumora-src.sources
+need_update=0
+if [ ! -f "$src_list" ]; then
+  say "adding deb-src entries for bookworm, bookworm-backports and trixie"
+  "${sudo_cmd[@]}" tee "$src_list" >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-backports trixie
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  need_update=1
+fi
+if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
+  say "apt-get update"
+  "${sudo_cmd[@]}" apt-get update -qq
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing: ${missing[*]}"
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# --- 2. libde265 and libheif for the MinGW target ----------------------------
+# Bump when the way the libraries are built changes, so caches are rebuilt.
+recipe=r2
+
+# Lists the versions of a source package that apt knows, newest first.
+source_versions() {
+  apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ {print $2}' | sort -V -r -u
+}
+
+# Fetches the orig tarball of PKG=VERSION into DIR through apt's own downloader,
+# checking the SHA-256 that the Sources index lists. Fails when it is not served.
+fetch_orig() {
+  local pkg="$1" ver="$2" dir="$3" line url name sum
+  line="$(apt-get source --print-uris -qq "$pkg=$ver" 2>/dev/null | grep "\.orig\.tar" | head -n1)" || return 1
+  [ -n "$line" ] || return 1
+  url="$(echo "$line" | awk '{print $1}' | tr -d "'")"
+  name="$(echo "$line" | awk '{print $2}')"
+  sum="$(echo "$line" | awk '{print $4}' | sed 's/^SHA256://')"
+  mkdir -p "$dir"
+  if [ ! -f "$dir/$name" ] || ! echo "$sum  $dir/$name" | sha256sum -c --status; then
+    rm -f "$dir/$name"
+    timeout 300 /usr/lib/apt/apt-helper download-file "$url" "$dir/$name" "SHA256:$sum" >/dev/null 2>&1 || { rm -f "$dir/$name"; return 1; }
+  fi
+  echo "$sum  $dir/$name" | sha256sum -c --status || return 1
+  echo "$dir/$name"
+}
+
+# Picks the newest version of PKG whose orig tarball is served; prints "version tarball".
+pick_served() {
+  local pkg="$1" dir="$2" v upstream tarball
+  for v in $(source_versions "$pkg"); do
+    upstream="${v%%-*}"
+    if tarball="$(fetch_orig "$pkg" "$v" "$dir")"; then
+      echo "$upstream $tarball"
+      return 0
+    fi
+    say "$pkg $v is listed but its files are not served; trying an older one"
+  done
+  return 1
+}
+
+downloads="$cache/downloads"
+read -r heif_ver heif_tar < <(pick_served libheif "$downloads") || { loud "no libheif source package could be downloaded"; exit 1; }
+read -r de265_ver de265_tar < <(pick_served libde265 "$downloads") || { loud "no libde265 source package could be downloaded"; exit 1; }
+if [ "$(printf '%s\n1.18\n' "$heif_ver" | sort -V | head -n1)" != "1.18" ]; then
+  loud "only libheif $heif_ver is served: photographs from current iPhones need 1.18 or later and will fail to decode"
+fi
+
+deps="$cache/deps-libheif-$heif_ver-libde265-$de265_ver-$recipe"
+if [ -f "$deps/.complete" ]; then
+  say "dependencies cached: $deps"
+else
+  say "building libde265 $de265_ver and libheif $heif_ver for MinGW into $deps"
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+  rm -rf "$deps"
+  tar -C "$work" -xzf "$de265_tar"
+  tar -C "$work" -xzf "$heif_tar"
+  de265_src="$(find "$work" -maxdepth 1 -type d -name 'libde265-*' | head -n1)"
+  heif_src="$(find "$work" -maxdepth 1 -type d -name 'libheif-*' | head -n1)"
+  for p in "$here"/patches/libde265-*.patch; do [ -f "$p" ] && patch -d "$de265_src" -p1 < "$p"; done
+  for p in "$here"/patches/libheif-*.patch; do [ -f "$p" ] && patch -d "$heif_src" -p1 < "$p"; done
+  toolchain="$repo/cmake/mingw-w64-x86_64.cmake"
+  common_flags=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release
+                -DCMAKE_INSTALL_PREFIX="$deps" -DBUILD_SHARED_LIBS=OFF
+                -DCMAKE_POSITION_INDEPENDENT_CODE=OFF)
+  cmake -S "$de265_src" -B "$work/b-de265" "${common_flags[@]}" \
+    -DENABLE_SDL=OFF -DENABLE_DECODER=OFF -DENABLE_ENCODER=OFF >"$work/de265.log" 2>&1 \
+    || { tail -n 40 "$work/de265.log"; exit 1; }
+  cmake --build "$work/b-de265" --target install >>"$work/de265.log" 2>&1 || { tail -n 40 "$work/de265.log"; exit 1; }
+  heif_off=()
+  for o in X265 KVAZAAR UVG266 VVDEC VVENC OpenH264_DECODER DAV1D AOM_DECODER AOM_ENCODER SvtEnc RAV1E \
+           JPEG_DECODER JPEG_ENCODER OpenJPEG_ENCODER OpenJPEG_DECODER FFMPEG_DECODER OPENJPH_ENCODER; do
+    heif_off+=(-DWITH_$o=OFF -DWITH_${o}_PLUGIN=OFF)
+  done
+  cmake -S "$heif_src" -B "$work/b-heif" "${common_flags[@]}" "${heif_off[@]}" \
+    -DWITH_LIBDE265=ON -DWITH_LIBDE265_PLUGIN=OFF \
+    -DLIBDE265_INCLUDE_DIR="$deps/include" -DLIBDE265_LIBRARY="$deps/lib/libde265.a" \
+    -DCMAKE_C_FLAGS="-DLIBDE265_STATIC_BUILD" -DCMAKE_CXX_FLAGS="-DLIBDE265_STATIC_BUILD" \
+    -DENABLE_PLUGIN_LOADING=OFF -DWITH_EXAMPLES=OFF -DWITH_GDK_PIXBUF=OFF -DWITH_LIBSHARPYUV=OFF \
+    -DWITH_UNCOMPRESSED_CODEC=OFF -DWITH_HEADER_COMPRESSION=OFF -DBUILD_TESTING=OFF -DWITH_FUZZERS=OFF \
+    -DCMAKE_DISABLE_FIND_PACKAGE_Doxygen=ON >"$work/heif.log" 2>&1 \
+    || { tail -n 40 "$work/heif.log"; exit 1; }
+  cmake --build "$work/b-heif" --target install >>"$work/heif.log" 2>&1 || { tail -n 40 "$work/heif.log"; exit 1; }
+  printf 'libheif %s\nlibde265 %s\nrecipe %s\n' "$heif_ver" "$de265_ver" "$recipe" > "$deps/VERSIONS"
+  touch "$deps/.complete"
+  rm -rf "$work"; trap - EXIT
+  say "dependencies built"
+fi
+
+# --- 3. Wine prefix ----------------------------------------------------------
+wine_ver="$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_' )"
+prefix="$cache/wineprefix-$wine_ver-p1"
+if [ -f "$prefix/.complete" ]; then
+  say "wine prefix cached: $prefix"
+else
+  say "creating wine prefix $prefix"
+  rm -rf "$prefix"
+  export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineboot -i >/dev/null 2>&1 </dev/null
+  reg="$(mktemp --suffix=.reg)"
+  {
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="win10"\n\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+    for f in "Microsoft JhengHei UI" "Microsoft JhengHei" "Segoe UI" "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2"; do
+      printf '"%s"="Noto Sans CJK TC"\n' "$f"
+    done
+  } > "$reg"
+  wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1 </dev/null
+  wineserver -w
+  rm -f "$reg"
+  touch "$prefix/.complete"
+fi
+
+cat > "$repo/.deps.env" <<EOF
+VELLUMORA_DEPS_DIR=$deps
+VELLUMORA_WINEPREFIX_TEMPLATE=$prefix
+EOF
+say "ready: deps $deps, wine prefix $prefix"
