@@ -6,25 +6,27 @@ case "${1:-}" in
   ensure)
     template="$2" prefix="$3" graphics="$4"
     export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$(dirname "$prefix")"
+    exec 9>"$prefix.lock"
+    flock 9
     if [ ! -f "$prefix/.complete" ]; then
-      mkdir -p "$(dirname "$prefix")"
-      exec 9>"$prefix.lock"
-      flock 9
-      if [ ! -f "$prefix/.complete" ]; then
-        rm -rf "$prefix"
-        cp -a "$template" "$prefix" || exit 1
-        rm -f "$prefix/.complete"
-        if [ "$graphics" = null ]; then
-          wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1 </dev/null
-        fi
-        wineserver -k >/dev/null 2>&1 </dev/null
-        wineserver -w >/dev/null 2>&1 </dev/null
-        touch "$prefix/.complete"
+      rm -rf "$prefix"
+      cp -a "$template" "$prefix" || exit 1
+      rm -f "$prefix/.complete"
+      if [ "$graphics" = null ]; then
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1 </dev/null 9>&-
       fi
-      flock -u 9
+      wineserver -k >/dev/null 2>&1 </dev/null 9>&-
+      wineserver -w >/dev/null 2>&1 </dev/null 9>&-
+      touch "$prefix/.complete"
     fi
-    # A persistent server, detached from our streams; a second start simply finds it running.
-    wineserver -p </dev/null >/dev/null 2>&1
+    # Start a persistent server (exit code 2: one is already running) and let the first
+    # program start Wine's background services, all detached from our streams: they live as
+    # long as the server, and CTest would otherwise wait for the pipes they inherited.
+    if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+      wine cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+    fi
+    flock -u 9
     exit 0 ;;
   stop)
     WINEPREFIX="$2" wineserver -k >/dev/null 2>&1 </dev/null

@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "app/command_line.h"
+#include "common/settings.h"
+
+namespace vellumora {
+
+// The JSON string literal (quotes included) of a UTF-16 text, as UTF-8 bytes.
+std::string JsonString(std::wstring_view text);
+
+// The silent batch: converts every collected file on this thread, writes the JSON report
+// under %LOCALAPPDATA%\VellumoraConvert\logs and returns the exit code (0 or 1).
+int RunQuickConversion(const CommandLine& commandLine, const Settings& settings);
+
+}  // namespace vellumora

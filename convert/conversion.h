@@ -1,0 +1,27 @@
+#pragma once
+#include <string>
+
+#include "common/settings.h"
+
+namespace vellumora {
+
+// One file to convert, with the caller's own copy of the options. Of the options the
+// pipeline reads format, destination, folder, quality and recycle.
+struct ConversionRequest {
+  std::wstring source;
+  Settings options;
+};
+
+// What became of one file. Success exactly when `error` is empty; then `output` is set.
+struct ConversionOutcome {
+  std::wstring output;   // the committed, verified output file
+  std::wstring error;    // why the conversion failed; the source was left untouched
+  std::wstring warning;  // the output is committed but the recycle phase failed
+  bool recycled = false; // the Shell confirmed the source is in the Recycle Bin
+};
+
+// Converts one HEIF file into a verified JPG or PNG. Never throws; every failure is in the
+// outcome. The calling thread must be a single-threaded COM apartment.
+ConversionOutcome ConvertFile(const ConversionRequest& request);
+
+}  // namespace vellumora

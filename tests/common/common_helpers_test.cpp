@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "common/check_hr.h"
+#include "common/file_bytes.h"
+#include "common/guid_text.h"
+#include "common/text.h"
+
+namespace vellumora {
+namespace {
+
+std::string MessageOf(HRESULT hr, const char* text) {
+  try {
+    CheckHr(hr, text);
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
+TEST(CheckHr, SuccessCodesPassAndFailuresCarryTheCodeInLowerCaseHex) {
+  EXPECT_EQ(MessageOf(S_OK, "x"), "(no exception)");
+  EXPECT_EQ(MessageOf(S_FALSE, "x"), "(no exception)");
+  EXPECT_EQ(MessageOf(E_FAIL, "無法建立圖片編碼器"), "無法建立圖片編碼器 (0x80004005)");
+  EXPECT_EQ(MessageOf(HRESULT_FROM_WIN32(ERROR_CANCELLED), "t"), "t (0x800704c7)");
+}
+
+TEST(Text, RoundTripsChineseAndSurrogatePairsAndKeepsEmptyEmpty) {
+  const std::wstring wide = L"照片 測試 \U0001F600.heic";
+  EXPECT_EQ(ToUtf16(ToUtf8(wide)), wide);
+  EXPECT_EQ(ToUtf8(L"完成"), "完成");
+  EXPECT_TRUE(ToUtf16("").empty());
+  EXPECT_TRUE(ToUtf8(L"").empty());
+  EXPECT_EQ(FoldCase(L"C:\\Photos\\A.HEIC"), L"c:\\photos\\a.heic");
+}
+
+TEST(GuidText, IsRegistryFormAndFreshEachTime) {
+  const std::wstring a = NewGuidText(), b = NewGuidText();
+  ASSERT_EQ(a.size(), 38u);
+  EXPECT_EQ(a.front(), L'{');
+  EXPECT_EQ(a.back(), L'}');
+  EXPECT_EQ(a[9], L'-');
+  for (wchar_t c : a) EXPECT_FALSE(c >= L'a' && c <= L'f') << "upper-case hexadecimal expected";
+  EXPECT_NE(a, b);
+}
+
+TEST(FileBytes, WritesAndReadsBackExactlyAndReportsFailures) {
+  const auto dir = std::filesystem::temp_directory_path() / (L"vc-bytes-" + NewGuidText());
+  std::filesystem::create_directories(dir);
+  const auto file = dir / L"資料 1.bin";
+  std::vector<std::uint8_t> bytes(200000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  bytes[10] = '\n';
+  bytes[11] = '\r';
+  WriteFileBytes(file, bytes);
+  EXPECT_EQ(ReadFileBytes(file), bytes);
+  WriteFileBytes(file, {});  // truncates
+  EXPECT_TRUE(ReadFileBytes(file).empty());
+  try {
+    WriteFileBytes(dir / L"missing" / L"x.bin", bytes);
+    ADD_FAILURE() << "expected a failure";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "無法寫入檔案");
+  }
+  try {
+    ReadFileBytes(dir / L"absent.bin");
+    ADD_FAILURE() << "expected a failure";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "無法讀取檔案");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vellumora
