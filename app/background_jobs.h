@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,16 @@ namespace vellumora {
 inline constexpr UINT WM_APP_SCAN_DONE = WM_APP + 1;
 inline constexpr UINT WM_APP_CONVERT_DONE = WM_APP + 2;
 
+// One scan: the paths to walk and the option snapshot its rows will take. Owned by its worker.
+struct ScanJob {
+  HWND window = nullptr;            // where the result is posted
+  std::vector<std::wstring> paths;  // the dropped, picked or forwarded paths
+  std::vector<std::wstring> files;  // the photographs found
+  Settings options;                 // the live settings when the job was made, quick override applied
+  bool quick = false;
+  std::wstring note;
+};
+
 struct ScanResult {
   std::vector<std::wstring> paths;  // the collected photographs
   Settings options;                 // the job's option snapshot (quick override applied)
@@ -20,6 +31,7 @@ struct ScanResult {
 };
 
 struct ConversionJob {
+  HWND window = nullptr;  // where the result is posted
   std::uint64_t index = 0;
   std::wstring source;
   Settings options;
@@ -32,6 +44,15 @@ struct ConversionResult {
   std::wstring warning;
   bool recycled = false;
 };
+
+// A scan job over `paths` with a copy of `live`; a non-empty quick format becomes the job's
+// format and brings quality 95, no recycling and outputs beside their sources.
+ScanJob MakeScanJob(const Settings& live, std::vector<std::wstring> paths, const std::wstring& quickFormat);
+
+// The thread procedures. Each posts its one result to the job's window; when the post fails
+// the result is freed at once and lost.
+void RunScanWorker(std::unique_ptr<ScanJob> job);
+void RunConversionWorker(std::unique_ptr<ConversionJob> job);
 
 // Scans the paths on a detached thread with a snapshot of the window's live settings and
 // posts WM_APP_SCAN_DONE with a heap ScanResult. Does nothing for an empty list.

@@ -1,9 +1,35 @@
 #pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/unique_handle.h"
 
 namespace vellumora {
+
+// COPYDATASTRUCT::dwData of a forwarded command line.
+inline constexpr ULONG_PTR kForwardedCommandLineId = 1;
+// The largest forwarded payload accepted, in bytes.
+inline constexpr DWORD kMaxForwardedBytes = 0x1000000;
+
+// FNV-1a, 64 bits, over the UTF-16LE bytes of the text (no terminator).
+std::uint64_t InstanceHash(std::wstring_view key);
+
+// VELLUMORA_SETTINGS_FILE when set and not empty, else USERNAME, else "".
+std::wstring InstanceKey();
+
+// "Vellumora.Native." + the decimal hash of the key.
+std::wstring InstanceNameForKey(std::wstring_view key);
+
+// The command line carried by a WM_COPYDATA payload, or nothing when the payload is not a
+// well-formed forwarding: dwData 1, an even byte count from 2 to 16 MiB, last unit NUL.
+std::optional<std::wstring> ReadForwardedCommandLine(const COPYDATASTRUCT& data);
+
+// Sends a command line to a window as the forwarding payload; true when the window took it.
+bool SendCommandLine(HWND window, const std::wstring& commandLine);
 
 // "Vellumora.Native." + decimal 64-bit hash of the instance key (VELLUMORA_SETTINGS_FILE when
 // set, else USERNAME). Also the main window's class name.

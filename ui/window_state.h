@@ -53,4 +53,13 @@ struct MainWindowState {
 // The process-wide window state.
 MainWindowState& AppState();
 
+// The child control created under `id`, or null when none was.
+HWND GetControl(int id);
+
+// A length in 96-dpi units at the window's current dpi: MulDiv(value, dpi, 96).
+int ScaleToDpi(int value);
+
+// Puts a text into the status box (IDC_STATUS) when that control exists.
+void SetStatusText(const std::wstring& text);
+
 }  // namespace vellumora
