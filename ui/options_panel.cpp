@@ -103,7 +103,7 @@ std::wstring ReadWindowText(HWND window) {
   return text;
 }
 
-void InitOptionGetControl(int id) {
+void InitOptionControl(int id) {
   const Settings& settings = AppState().settings;
   HWND control = GetControl(id);
   if (control == nullptr) return;
