@@ -2,6 +2,7 @@
 // The file list: the report list view IDC_LIST and the rows behind it.
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstddef>
 #include <optional>

@@ -29,8 +29,8 @@ struct NextRowChoice {
 NextRowChoice ChooseNextRow(const std::vector<ListRow>& rows);
 
 // The start command: Waiting and Failed rows wait again with the current settings, queued and
-// without a message; Done and Converting rows are left alone.
-void RequeueForStart(std::vector<ListRow>& rows, const Settings& settings);
+// without a message; Done and Converting rows are left alone. Returns the rows changed.
+std::vector<std::size_t> RequeueForStart(std::vector<ListRow>& rows, const Settings& settings);
 
 // A conversion's result applied to its row. False when the index is not a row.
 bool ApplyConversionResult(std::vector<ListRow>& rows, const ConversionResult& result);

@@ -1,0 +1,100 @@
+#include "app/background_jobs.h"
+
+#include <exception>
+#include <thread>
+
+#include "app/input_collection.h"
+#include "common/com_apartment.h"
+#include "common/text.h"
+#include "convert/conversion.h"
+#include "ui/run_control.h"
+#include "ui/window_state.h"
+
+namespace vellumora {
+
+namespace {
+
+// Hands a result to the window; the window owns it once the post succeeded, otherwise it is
+// freed here and lost.
+template <typename Result>
+void PostResult(HWND window, UINT message, std::unique_ptr<Result> result) {
+  if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(result.get()))) result.release();
+}
+
+}  // namespace
+
+ScanJob MakeScanJob(const Settings& live, std::vector<std::wstring> paths, const std::wstring& quickFormat) {
+  ScanJob job;
+  job.paths = std::move(paths);
+  job.options = live;
+  job.quick = !quickFormat.empty();
+  if (job.quick) {
+    // A quick start converts beside the sources at the program's default quality and never recycles.
+    job.options.format = quickFormat;
+    job.options.recycle = false;
+    job.options.quality = 95;
+    job.options.destination = 0;
+  }
+  return job;
+}
+
+void RunScanWorker(std::unique_ptr<ScanJob> job) {
+  try {
+    job->files = CollectInputs(job->paths, job->options.recursive, job->note);
+  } catch (const std::exception& e) {
+    job->note = ToUtf16(e.what());
+    job->files.clear();
+  }
+  auto result = std::make_unique<ScanResult>();
+  result->paths = std::move(job->files);
+  result->options = std::move(job->options);
+  result->quick = job->quick;
+  result->note = std::move(job->note);
+  PostResult(job->window, WM_APP_SCAN_DONE, std::move(result));
+}
+
+void RunConversionWorker(std::unique_ptr<ConversionJob> job) {
+  ConversionOutcome outcome;
+  {
+    ComApartment apartment;
+    try {
+      outcome = ConvertFile(ConversionRequest{job->source, job->options});
+    } catch (const std::exception& e) {
+      // ConvertFile reports its own failures; this only keeps a row from staying "converting"
+      // for ever if something slips through (an allocation failure, for instance).
+      outcome = ConversionOutcome{};
+      outcome.error = ToUtf16(e.what());
+    }
+  }
+  auto result = std::make_unique<ConversionResult>();
+  result->index = job->index;
+  result->output = std::move(outcome.output);
+  result->error = std::move(outcome.error);
+  result->warning = std::move(outcome.warning);
+  result->recycled = outcome.recycled;
+  PostResult(job->window, WM_APP_CONVERT_DONE, std::move(result));
+}
+
+void StartScanJob(std::vector<std::wstring> paths, const std::wstring& quickFormat) {
+  if (paths.empty()) return;
+  auto& state = AppState();
+  auto job = std::make_unique<ScanJob>(MakeScanJob(state.settings, std::move(paths), quickFormat));
+  job->window = state.window;
+  if (job->quick) state.stopRequested = false;
+  ++state.pendingScans;
+  RefreshCommandState();
+  try {
+    std::thread(RunScanWorker, std::move(job)).detach();
+  } catch (...) {
+    // No thread, no result: a scan that never reports would keep the window from closing.
+    --state.pendingScans;
+    RefreshCommandState();
+    throw;
+  }
+}
+
+void StartConversionJob(ConversionJob job) {
+  std::thread(RunConversionWorker, std::make_unique<ConversionJob>(std::move(job))).detach();
+}
+
+}  // namespace vellumora

@@ -1,0 +1,91 @@
+#include "app/single_instance.h"
+
+#include <cstring>
+#include <cwchar>
+#include <stdexcept>
+
+namespace vellumora {
+
+namespace {
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return {};
+  std::wstring value(size, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+  if (length == 0 || length >= size) return {};
+  value.resize(length);
+  return value;
+}
+
+}  // namespace
+
+std::uint64_t InstanceHash(std::wstring_view key) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a 64 offset basis
+  for (wchar_t unit : key) {
+    const auto value = static_cast<std::uint16_t>(unit);
+    for (std::uint8_t byte : {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)}) {
+      hash ^= byte;
+      hash *= 1099511628211ull;  // FNV 64 prime
+    }
+  }
+  return hash;
+}
+
+std::wstring InstanceKey() {
+  std::wstring key = EnvironmentValue(L"VELLUMORA_SETTINGS_FILE");
+  if (!key.empty()) return key;
+  return EnvironmentValue(L"USERNAME");
+}
+
+std::wstring InstanceNameForKey(std::wstring_view key) {
+  return L"Vellumora.Native." + std::to_wstring(InstanceHash(key));
+}
+
+std::wstring InstanceName() { return InstanceNameForKey(InstanceKey()); }
+
+UniqueHandle CreateInstanceMutex(const std::wstring& instanceName, bool& alreadyRunning) {
+  const std::wstring mutexName = L"Local\\" + instanceName;
+  UniqueHandle mutex(CreateMutexW(nullptr, FALSE, mutexName.c_str()));
+  const DWORD error = GetLastError();
+  if (!mutex) throw std::runtime_error("無法建立程式執行個體");
+  alreadyRunning = error == ERROR_ALREADY_EXISTS;
+  return mutex;
+}
+
+std::optional<std::wstring> ReadForwardedCommandLine(const COPYDATASTRUCT& data) {
+  if (data.dwData != kForwardedCommandLineId) return std::nullopt;
+  const DWORD bytes = data.cbData;
+  if (bytes % 2 != 0 || bytes < 2 || bytes > kMaxForwardedBytes || !data.lpData) return std::nullopt;
+  // The sender's buffer carries no alignment promise: copy units out byte-wise.
+  std::wstring text(bytes / 2, L'\0');
+  std::memcpy(text.data(), data.lpData, bytes);
+  if (text.back() != L'\0') return std::nullopt;
+  text.resize(std::wcslen(text.c_str()));  // the command line ends at its first NUL
+  return text;
+}
+
+bool SendCommandLine(HWND window, const std::wstring& commandLine) {
+  COPYDATASTRUCT data{};
+  data.dwData = kForwardedCommandLineId;
+  data.cbData = static_cast<DWORD>((commandLine.size() + 1) * sizeof(wchar_t));
+  data.lpData = const_cast<wchar_t*>(commandLine.c_str());
+  DWORD_PTR answer = 0;
+  const LRESULT sent = SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                                           SMTO_ABORTIFHUNG, 5000, &answer);
+  return sent != 0 && answer != 0;
+}
+
+void ForwardToRunningInstance(const std::wstring& className) {
+  // The running instance may hold the mutex but not have its window yet: look for about 5 s.
+  HWND window = nullptr;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    window = FindWindowW(className.c_str(), nullptr);
+    if (window || attempt == 99) break;
+    Sleep(50);
+  }
+  if (!window) throw std::runtime_error("現有視窗尚未回應，請稍後再試");
+  if (!SendCommandLine(window, GetCommandLineW())) throw std::runtime_error("無法傳送檔案至現有視窗");
+}
+
+}  // namespace vellumora

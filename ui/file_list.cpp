@@ -1,0 +1,231 @@
+#include "ui/file_list.h"
+
+#include <shellapi.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "ui/control_ids.h"
+#include "ui/run_control.h"
+
+namespace vellumora {
+
+// ---- Rules
+
+std::wstring FileNamePart(const std::wstring& path) { return std::filesystem::path(path).filename().wstring(); }
+
+std::wstring ParentFolder(const std::wstring& path) { return std::filesystem::path(path).parent_path().wstring(); }
+
+std::wstring RowStatusText(const ListRow& row) {
+  switch (row.status) {
+    case RowStatus::Waiting: return L"等待";
+    case RowStatus::Converting: return L"轉換中";
+    case RowStatus::Done: return row.message.empty() ? L"完成" : L"完成／保留";
+    default: return L"失敗";
+  }
+}
+
+std::wstring RowDetailText(const ListRow& row) {
+  if (!row.message.empty()) return row.message;
+  if (!row.output.empty()) return FileNamePart(row.output);
+  return L"來源：" + FileNamePart(ParentFolder(row.source));
+}
+
+std::wstring RowInfoTip(const ListRow& row) { return row.output.empty() ? row.source : row.output; }
+
+std::wstring RowSelectionDetails(const ListRow& row) {
+  std::wstring text = L"來源：" + row.source;
+  if (!row.output.empty()) text += L"\r\n輸出：" + row.output;
+  if (!row.message.empty()) text += L"\r\n" + row.message;
+  return text;
+}
+
+std::vector<std::size_t> AppendRowsFromScan(std::vector<ListRow>& rows, const ScanResult& result, bool autoConvert) {
+  // Row indexes by folded source path, kept up to date while rows are appended so that a path
+  // repeated within the same result meets the rows added for it a moment earlier.
+  std::unordered_map<std::wstring, std::vector<std::size_t>> byKey;
+  for (std::size_t i = 0; i < rows.size(); ++i) byKey[FoldCase(rows[i].source)].push_back(i);
+
+  std::vector<std::size_t> added;
+  for (const std::wstring& path : result.paths) {
+    std::wstring key = FoldCase(path);
+    auto& sameKey = byKey[key];
+    bool skip = false;
+    if (result.quick) {
+      // A quick request converts again what is done or failed, or goes to the other format;
+      // it only must not queue the same work twice.
+      for (std::size_t i : sameKey) {
+        const ListRow& row = rows[i];
+        if ((row.status == RowStatus::Waiting || row.status == RowStatus::Converting) &&
+            row.options.format == result.options.format) {
+          skip = true;
+          break;
+        }
+      }
+    } else {
+      skip = !sameKey.empty();
+    }
+    if (skip) continue;
+
+    ListRow row;
+    row.source = path;
+    row.status = RowStatus::Waiting;
+    row.options = result.options;
+    row.queued = result.quick || autoConvert;
+    rows.push_back(std::move(row));
+    sameKey.push_back(rows.size() - 1);
+    added.push_back(rows.size() - 1);
+  }
+  return added;
+}
+
+std::optional<std::wstring> ScanStatusText(const ScanResult& result) {
+  if (!result.note.empty()) return result.note;
+  if (result.paths.empty()) return std::wstring(kNoPhotosFoundText);
+  return std::nullopt;
+}
+
+// ---- The list view
+
+namespace {
+
+void SetItemText(HWND list, std::size_t index, int subItem, const std::wstring& text) {
+  LVITEMW item{};
+  item.iSubItem = subItem;
+  item.pszText = const_cast<wchar_t*>(text.c_str());
+  SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+}
+
+}  // namespace
+
+void SetUpFileList(HWND list) {
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+               LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER);
+  SendMessageW(list, LVM_SETBKCOLOR, 0, RGB(255, 255, 255));
+  SendMessageW(list, LVM_SETTEXTBKCOLOR, 0, RGB(255, 255, 255));
+  SendMessageW(list, LVM_SETTEXTCOLOR, 0, RGB(27, 49, 73));
+  const wchar_t* const titles[] = {L"檔案名稱", L"狀態", L"輸出／詳細資訊"};
+  for (int i = 0; i < 3; ++i) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_WIDTH | LVCF_TEXT;
+    column.cx = ScaleToDpi(170);  // the layout sets the real widths
+    column.pszText = const_cast<wchar_t*>(titles[i]);
+    SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+  }
+  DragAcceptFiles(list, TRUE);
+  SetWindowSubclass(list, ListDropSubclass, 1, 0);
+}
+
+void RefreshRow(std::size_t index) {
+  const auto& rows = AppState().rows;
+  if (index >= rows.size()) return;
+  HWND list = GetControl(IDC_LIST);
+  SetItemText(list, index, 1, RowStatusText(rows[index]));
+  SetItemText(list, index, 2, RowDetailText(rows[index]));
+}
+
+void AppendScanResult(const ScanResult& result) {
+  auto& state = AppState();
+  const std::vector<std::size_t> added = AppendRowsFromScan(state.rows, result, state.settings.auto_);
+  HWND list = GetControl(IDC_LIST);
+  // Thousands of photographs from one folder go in without a repaint per item.
+  const bool batch = added.size() > 1;
+  if (batch) SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  for (std::size_t index : added) {
+    const std::wstring name = FileNamePart(state.rows[index].source);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(index);
+    item.pszText = const_cast<wchar_t*>(name.c_str());
+    SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    RefreshRow(index);
+  }
+  if (batch) {
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+  }
+  if (auto text = ScanStatusText(result)) SetStatusText(*text);
+}
+
+void ClearList() {
+  auto& state = AppState();
+  if (state.converting || state.pendingScans > 0) return;  // a running job still refers to its row
+  state.rows.clear();
+  SendMessageW(GetControl(IDC_LIST), LVM_DELETEALLITEMS, 0, 0);
+  SetStatusText(kListClearedText);
+  RefreshCommandState();
+}
+
+void HandleDroppedFiles(HDROP drop) {
+  std::vector<std::wstring> paths;
+  {
+    ScopeExit finish([drop] { DragFinish(drop); });
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+      const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+      std::wstring path(length + 1, L'\0');
+      DragQueryFileW(drop, i, path.data(), length + 1);
+      path.resize(length);
+      paths.push_back(std::move(path));
+    }
+  }
+  StartScanJob(std::move(paths), L"");
+}
+
+LRESULT CALLBACK ListDropSubclass(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+  switch (message) {
+    case WM_DROPFILES:
+      // Called by the list's own window procedure chain: nothing may escape into it.
+      try {
+        HandleDroppedFiles(reinterpret_cast<HDROP>(wParam));
+      } catch (const std::exception& e) {
+        SetStatusText(ToUtf16(e.what()));
+      }
+      return 0;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(list, ListDropSubclass, id);
+      return DefSubclassProc(list, message, wParam, lParam);
+    default:
+      return DefSubclassProc(list, message, wParam, lParam);
+  }
+}
+
+LRESULT OnListNotify(NMHDR* header) {
+  if (!header) return 0;
+  auto& state = AppState();
+  const auto inRange = [&state](int index) { return index >= 0 && static_cast<std::size_t>(index) < state.rows.size(); };
+  switch (header->code) {
+    case LVN_GETINFOTIPW: {
+      auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(header);
+      if (inRange(tip->iItem) && tip->pszText && tip->cchTextMax > 0) {
+        const std::wstring text = RowInfoTip(state.rows[static_cast<std::size_t>(tip->iItem)]);
+        lstrcpynW(tip->pszText, text.c_str(), tip->cchTextMax);
+      }
+      break;
+    }
+    case NM_DBLCLK: {
+      auto* activate = reinterpret_cast<NMITEMACTIVATE*>(header);
+      if (inRange(activate->iItem)) {
+        const ListRow& row = state.rows[static_cast<std::size_t>(activate->iItem)];
+        if (!row.output.empty()) {
+          ShellExecuteW(state.window, L"open", ParentFolder(row.output).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        }
+      }
+      break;
+    }
+    case LVN_ITEMCHANGED: {
+      const int first = static_cast<int>(SendMessageW(GetControl(IDC_LIST), LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                                      MAKELPARAM(LVNI_SELECTED, 0)));
+      if (inRange(first)) SetStatusText(RowSelectionDetails(state.rows[static_cast<std::size_t>(first)]));
+      break;
+    }
+    default:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace vellumora
