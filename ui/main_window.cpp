@@ -35,11 +35,8 @@ void UseSmallFont(HWND control) {
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(AppState().smallFont), TRUE);
 }
 
-void SetCheck(int id, bool checked) {
-  SendMessageW(GetControl(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-// Every child control, in Tab order, each set up right after it exists.
+// Every child control, in Tab order, each set up right after it exists (the option
+// controls are filled from the settings by the options panel).
 void CreateControls() {
   const Settings& settings = AppState().settings;
   constexpr DWORD push = WS_TABSTOP | BS_OWNERDRAW;
@@ -54,28 +51,18 @@ void CreateControls() {
                                   ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL, IDC_STATUS));
   CreateChildControl(L"STATIC", L"圖片格式", 0, IDC_FORMAT_LABEL);
 
-  HWND format = CreateChildControl(L"ComboBox", L"", WS_TABSTOP | CBS_DROPDOWNLIST, IDC_FORMAT);
-  SendMessageW(format, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"JPG"));
-  SendMessageW(format, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"PNG"));
-  SendMessageW(format, CB_SETCURSEL, settings.format == L"PNG" ? 1 : 0, 0);
-
+  CreateChildControl(L"ComboBox", L"", WS_TABSTOP | CBS_DROPDOWNLIST, IDC_FORMAT);
+  InitOptionControl(IDC_FORMAT);
   CreateChildControl(L"STATIC", L"JPG 品質", 0, IDC_QUALITY_LABEL);
-  HWND quality = CreateChildControl(TRACKBAR_CLASSW, L"", WS_TABSTOP | TBS_NOTICKS, IDC_QUALITY);
-  SendMessageW(quality, TBM_SETRANGE, TRUE, MAKELONG(1, 100));
-  SendMessageW(quality, TBM_SETPOS, TRUE, settings.quality);
-
+  CreateChildControl(TRACKBAR_CLASSW, L"", WS_TABSTOP | TBS_NOTICKS, IDC_QUALITY);
+  InitOptionControl(IDC_QUALITY);
   UseSmallFont(CreateChildControl(L"STATIC", L"預設 95 · 4:4:4 色彩取樣\nPNG 保留解碼後像素", 0, IDC_QUALITY_HINT));
   CreateChildControl(L"STATIC", L"儲存位置", 0, IDC_DESTINATION_LABEL);
 
-  HWND destination = CreateChildControl(L"ComboBox", L"", WS_TABSTOP | CBS_DROPDOWNLIST, IDC_DESTINATION);
-  SendMessageW(destination, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"與原始檔案相同資料夾"));
-  SendMessageW(destination, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"指定輸出資料夾"));
-  SendMessageW(destination, CB_SETCURSEL, static_cast<WPARAM>(settings.destination), 0);
-
-  HWND folder =
-      CreateChildControl(L"EDIT", settings.folder.c_str(), WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, IDC_FOLDER);
-  SendMessageW(folder, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"請選擇輸出資料夾"));
-
+  CreateChildControl(L"ComboBox", L"", WS_TABSTOP | CBS_DROPDOWNLIST, IDC_DESTINATION);
+  InitOptionControl(IDC_DESTINATION);
+  CreateChildControl(L"EDIT", settings.folder.c_str(), WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, IDC_FOLDER);
+  InitOptionControl(IDC_FOLDER);
   CreateChildControl(L"BUTTON", L"選擇輸出位置…", push, IDC_BROWSE_FOLDER);
   UseSmallFont(CreateChildControl(L"STATIC", L"✓ 保留 EXIF、ICC 與 XMP\n✓ 驗證成功後才回收原檔", 0, IDC_GUARANTEE_NOTE));
   CreateChildControl(L"BUTTON", L"成功後將原檔移至資源回收筒", check, IDC_RECYCLE);
@@ -97,10 +84,10 @@ LRESULT OnCreate(HWND window) {
   state.creating = true;
   CreateFonts();
   CreateControls();
-  SetCheck(IDC_RECURSIVE, state.settings.recursive);
-  SetCheck(IDC_RECYCLE, state.settings.recycle);
-  SetCheck(IDC_AUTO, state.settings.auto_);
-  SetCheck(IDC_SILENT, state.settings.silent_quick);
+  SetChecked(IDC_RECURSIVE, state.settings.recursive);
+  SetChecked(IDC_RECYCLE, state.settings.recycle);
+  SetChecked(IDC_AUTO, state.settings.auto_);
+  SetChecked(IDC_SILENT, state.settings.silent_quick);
   state.creating = false;
   RefreshContextMenuButtons();
   RefreshCommandState();
