@@ -4,24 +4,121 @@
 #include <stdexcept>
 
 #include "common/text.h"
+#include "convert/formats/jpeg_container.h"
+#include "convert/formats/png_container.h"
+#include "convert/heif_decoder.h"
+#include "convert/image_encoder.h"
+#include "convert/metadata.h"
+#include "convert/output_commit.h"
+#include "convert/recycle.h"
+#include "convert/source_file.h"
+#include "convert/stage_timing.h"
 
 namespace vellumora {
 
-ConversionOutcome ConvertFile(const ConversionRequest& request) {
-  ConversionOutcome outcome;
+namespace {
+
+// The outcome's text for a caught failure; never throws, as ConvertFile must not.
+std::wstring MessageOf(const std::exception& e) noexcept {
   try {
-    const std::wstring& format = request.options.format;
-    if (format != L"JPG" && format != L"PNG") throw std::runtime_error("不支援的輸出格式");
-    if (request.options.destination != 0 && request.options.folder.empty())
-      throw std::runtime_error("請先指定輸出資料夾；原始檔案保持不變");
-    // The decoding and encoding steps are not wired in yet: say so rather than pretend.
-    throw std::runtime_error("轉換失敗，已保留原檔");
+    return ToUtf16(e.what());
+  } catch (...) {
+    return L"轉換失敗，已保留原檔";
+  }
+}
+
+// Steps 1 to 11: everything up to the committed output. The working state lives in locals
+// declared in the order it is created, so it is released in reverse order on every path:
+// the libheif image, options, handle and context, then the source bytes, then the handle on
+// the source. The source is closed before the recycle phase reopens it.
+std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& snapshot) {
+  const Settings& options = request.options;
+  if (options.format != L"JPG" && options.format != L"PNG") throw std::runtime_error("不支援的輸出格式");
+  if (options.destination != 0 && options.folder.empty())
+    throw std::runtime_error("請先指定輸出資料夾；原始檔案保持不變");
+  const bool isPng = options.format == L"PNG";
+
+  SourceFile source;
+  {
+    StageTimer timer("read");
+    source = ReadSource(request.source);
+  }
+  snapshot = source.snapshot;
+
+  OpenedHeif heif;
+  {
+    StageTimer timer("open");
+    heif = OpenHeif(source.bytes);
+  }
+  ExtractedMetadata metadata;
+  {
+    StageTimer timer("metadata");
+    metadata = ExtractMetadata(heif.primary.get());
+  }
+  DecodedPrimary decoded;
+  {
+    StageTimer timer("decode");
+    decoded = DecodeHeif(heif.primary.get());
+  }
+  const auto factory = CreateImagingFactory();
+  PackedImage packed;
+  {
+    StageTimer timer("pack");
+    packed = PackPixels(decoded.image, isPng, heif.primary.get());
+  }
+  Bytes encoded;
+  {
+    StageTimer timer("encode");
+    encoded = EncodeImage(factory.Get(), packed, isPng, options.quality);
+  }
+  Bytes output;
+  {
+    StageTimer timer("embed");
+    output = isPng ? BuildPngOutput(encoded, metadata.exif, metadata.xmp, metadata.icc)
+                   : BuildJpegOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
+  }
+  std::wstring final = CommitOutput(request, output, packed, factory.Get(), metadata.exif, snapshot);
+
+  // Step 11: the output exists; from here on the call counts as a success.
+  source.handle.reset();
+  return final;
+}
+
+}  // namespace
+
+ConversionOutcome ConvertFile(const ConversionRequest& request) {
+  ShellRecycleBin bin;
+  return ConvertFile(request, bin);
+}
+
+ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin) {
+  ConversionOutcome outcome;
+  SourceSnapshot snapshot{};
+  try {
+    outcome.output = ConvertAndCommit(request, snapshot);
   } catch (const std::exception& e) {
     outcome = {};
-    outcome.error = ToUtf16(e.what());
+    outcome.error = MessageOf(e);
+    return outcome;
   } catch (...) {
     outcome = {};
     outcome.error = L"轉換失敗，已保留原檔";
+    return outcome;
+  }
+
+  if (!request.options.recycle) return outcome;
+  // Step 12: best effort on top of a finished conversion. Failures become the warning; the
+  // output stays and the call still succeeds.
+  try {
+    StageTimer timer("recycle");
+    ConfirmSourceUnchanged(request.source, snapshot);
+    RecycleSource(request.source, outcome, bin);
+  } catch (const std::exception& e) {
+    outcome.recycled = false;
+    outcome.warning = MessageOf(e);
+  } catch (...) {
+    outcome.recycled = false;
+    outcome.warning = L"轉換失敗，已保留原檔";
   }
   return outcome;
 }

@@ -20,8 +20,14 @@ struct ConversionOutcome {
   bool recycled = false; // the Shell confirmed the source is in the Recycle Bin
 };
 
+class RecycleBin;
+
 // Converts one HEIF file into a verified JPG or PNG. Never throws; every failure is in the
-// outcome. The calling thread must be a single-threaded COM apartment.
+// outcome. The calling thread must be a single-threaded COM apartment. With `recycle` on,
+// the source goes to the Recycle Bin through the Shell once the output is committed.
 ConversionOutcome ConvertFile(const ConversionRequest& request);
+
+// The same, recycling through the given bin.
+ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin);
 
 }  // namespace vellumora

@@ -1,0 +1,123 @@
+#include "convert/image_encoder.h"
+
+#include <objidl.h>
+#include <ocidl.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "common/check_hr.h"
+
+namespace vellumora {
+
+using Microsoft::WRL::ComPtr;
+
+ComPtr<IWICImagingFactory> CreateImagingFactory() {
+  ComPtr<IWICImagingFactory> factory;
+  CheckHr(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory)),
+          "無法啟動 Windows 圖片編碼器");
+  return factory;
+}
+
+PackedImage PackPixels(const DecodedImage& image, bool isPng, const heif_image_handle* primary) {
+  const bool keepAlpha = isPng && heif_image_handle_has_alpha_channel(primary) != 0;
+  return PackPixels(image, isPng, keepAlpha);
+}
+
+PackedImage PackPixels(const DecodedImage& image, bool isPng, bool keepAlpha) {
+  const bool hasAlpha = isPng && keepAlpha;
+  const std::uint32_t bytesPerPixel = hasAlpha ? 4 : 3;
+  // A plane stride below a full row would make the row reads overlap the next row or run
+  // past the plane; libheif never returns one, but the reads below rely on it.
+  if (image.width < 1 || image.height < 1 || image.plane == nullptr ||
+      static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(image.height) * bytesPerPixel >=
+          kMaxPackedBytes ||
+      static_cast<std::int64_t>(image.stride) < 4 * static_cast<std::int64_t>(image.width))
+    throw std::runtime_error("圖片尺寸超過可處理範圍");
+
+  PackedImage packed;
+  packed.width = static_cast<std::uint32_t>(image.width);
+  packed.height = static_cast<std::uint32_t>(image.height);
+  packed.bytesPerPixel = bytesPerPixel;
+  packed.hasAlpha = hasAlpha;
+  packed.stride = bytesPerPixel * packed.width;
+  packed.pixelFormat = hasAlpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+  packed.pixels.assign(static_cast<std::size_t>(packed.stride) * packed.height, 0);
+
+  for (std::uint32_t y = 0; y < packed.height; ++y) {
+    const std::uint8_t* in = image.plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride);
+    std::uint8_t* out = packed.pixels.data() + static_cast<std::size_t>(y) * packed.stride;
+    for (std::uint32_t x = 0; x < packed.width; ++x, in += 4, out += bytesPerPixel) {
+      if (!isPng) {
+        out[0] = CompositeOverWhite(in[2], in[3]);
+        out[1] = CompositeOverWhite(in[1], in[3]);
+        out[2] = CompositeOverWhite(in[0], in[3]);
+      } else {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        if (hasAlpha) out[3] = in[3];
+      }
+    }
+  }
+  return packed;
+}
+
+float JpegQualityFactor(int quality) {
+  const int q = quality < 1 ? 1 : (quality > 100 ? 100 : quality);
+  return static_cast<float>(q) / 100.0f;
+}
+
+Bytes EncodeImage(IWICImagingFactory* factory, const PackedImage& packed, bool isPng, int quality) {
+  ComPtr<IStream> stream;
+  CheckHr(CreateStreamOnHGlobal(nullptr, TRUE, &stream), "無法建立圖片緩衝區");
+  ComPtr<IWICBitmapEncoder> encoder;
+  CheckHr(factory->CreateEncoder(isPng ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg, nullptr, &encoder),
+          "無法建立圖片編碼器");
+  CheckHr(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "初始化編碼器失敗");
+  ComPtr<IWICBitmapFrameEncode> frame;
+  ComPtr<IPropertyBag2> options;
+  CheckHr(encoder->CreateNewFrame(&frame, &options), "建立圖片影格失敗");
+
+  if (!isPng) {
+    PROPBAG2 names[2] = {};
+    names[0].pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+    names[1].pstrName = const_cast<LPOLESTR>(L"JpegYCrCbSubsampling");
+    VARIANT values[2];
+    VariantInit(&values[0]);
+    VariantInit(&values[1]);
+    values[0].vt = VT_R4;
+    values[0].fltVal = JpegQualityFactor(quality);
+    values[1].vt = VT_UI1;
+    values[1].bVal = static_cast<BYTE>(WICJpegYCrCbSubsampling444);
+    CheckHr(options->Write(2, names, values), "設定 JPG 品質失敗");
+  }
+
+  CheckHr(frame->Initialize(options.Get()), "初始化影格失敗");
+  CheckHr(frame->SetSize(packed.width, packed.height), "設定圖片尺寸失敗");
+  WICPixelFormatGUID format = packed.pixelFormat;
+  CheckHr(frame->SetPixelFormat(&format), "設定色彩格式失敗");
+  // The encoder may answer with the nearest format it supports; the pixels are not converted
+  // on its behalf, so anything else is refused.
+  if (std::memcmp(&format, &packed.pixelFormat, sizeof format) != 0)
+    throw std::runtime_error("Windows 不支援所需色彩格式");
+  CheckHr(frame->WritePixels(packed.height, packed.stride, static_cast<UINT>(packed.pixels.size()),
+                             const_cast<BYTE*>(packed.pixels.data())),
+          "寫入圖片失敗");
+  CheckHr(frame->Commit(), "完成圖片失敗");
+  CheckHr(encoder->Commit(), "完成編碼失敗");
+
+  STATSTG stat{};
+  CheckHr(stream->Stat(&stat, STATFLAG_NONAME), "讀取編碼結果失敗");
+  if (stat.cbSize.QuadPart >= kMaxPackedBytes) throw std::runtime_error("輸出檔案過大");
+  const ULONG size = static_cast<ULONG>(stat.cbSize.QuadPart);
+  Bytes encoded(size, 0);
+  LARGE_INTEGER start{};
+  CheckHr(stream->Seek(start, STREAM_SEEK_SET, nullptr), "讀取圖片失敗");
+  ULONG read = 0;
+  CheckHr(stream->Read(encoded.data(), size, &read), "讀取圖片失敗");
+  if (read != size) throw std::runtime_error("編碼結果不完整");
+  return encoded;
+}
+
+}  // namespace vellumora

@@ -1,0 +1,137 @@
+#include "convert/output_commit.h"
+
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "common/check_hr.h"
+#include "common/file_bytes.h"
+#include "common/guid_text.h"
+#include "common/unique_handle.h"
+#include "convert/formats/jpeg_container.h"
+#include "convert/formats/png_container.h"
+#include "convert/stage_timing.h"
+
+namespace vellumora {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+bool IsPngRequest(const ConversionRequest& request) { return request.options.format == L"PNG"; }
+
+// The temporary file of one commit: deleted when the commit ends unless it was renamed.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (!path_.empty()) DeleteFileW(path_.c_str());
+  }
+  const std::wstring& path() const { return path_; }
+  void Renamed() { path_.clear(); }
+
+ private:
+  std::wstring path_;
+};
+
+void CopySourceTimes(const std::wstring& path, const SourceSnapshot& snapshot) {
+  UniqueFileHandle file(
+      CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  // No creation time: the output keeps the time it was made.
+  if (!file || !SetFileTime(file.get(), nullptr, &snapshot.ftLastAccessTime, &snapshot.ftLastWriteTime))
+    throw std::runtime_error("無法保留檔案時間");
+}
+
+std::wstring RenameToFreeName(const std::wstring& temporary, const std::filesystem::path& folder,
+                              const std::wstring& stem, bool isPng) {
+  for (unsigned long long n = 0;; ++n) {
+    const std::wstring candidate = (folder / OutputCandidateName(stem, n, isPng)).wstring();
+    // Never MOVEFILE_REPLACE_EXISTING: the rename itself claims the name, so an existing file
+    // (or another worker's output) is never overwritten.
+    if (MoveFileExW(temporary.c_str(), candidate.c_str(), MOVEFILE_WRITE_THROUGH)) return candidate;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) throw std::runtime_error("無法建立輸出檔案");
+  }
+}
+
+}  // namespace
+
+std::filesystem::path OutputFolder(const ConversionRequest& request) {
+  if (request.options.destination != 0) return std::filesystem::path(request.options.folder);
+  return std::filesystem::absolute(std::filesystem::path(request.source)).parent_path();
+}
+
+std::wstring OutputCandidateName(const std::wstring& stem, unsigned long long n, bool isPng) {
+  std::wstring name = stem;
+  if (n != 0) name += L" (" + std::to_wstring(n) + L")";
+  name += isPng ? L".png" : L".jpg";
+  return name;
+}
+
+void VerifyOutputDecode(IWICImagingFactory* factory, const std::wstring& path, const PackedImage& packed,
+                        bool isPng) {
+  ComPtr<IWICBitmapDecoder> decoder;
+  CheckHr(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                             &decoder),
+          "輸出無法重新解碼");
+  ComPtr<IWICBitmapFrameDecode> frame;
+  CheckHr(decoder->GetFrame(0, &frame), "輸出影格不完整");
+  UINT width = 0, height = 0;
+  CheckHr(frame->GetSize(&width, &height), "輸出尺寸不正確");
+  if (width != packed.width || height != packed.height) throw std::runtime_error("輸出尺寸驗證失敗");
+
+  ComPtr<IWICFormatConverter> converter;
+  CheckHr(factory->CreateFormatConverter(&converter), "驗證解碼器失敗");
+  CheckHr(converter->Initialize(frame.Get(), packed.pixelFormat, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                WICBitmapPaletteTypeCustom),
+          "驗證像素格式失敗");
+
+  // One row at a time keeps the check's memory at one row whatever the image size.
+  Bytes row(packed.stride, 0);
+  for (UINT y = 0; y < packed.height; ++y) {
+    const WICRect rect{0, static_cast<INT>(y), static_cast<INT>(packed.width), 1};
+    CheckHr(converter->CopyPixels(&rect, packed.stride, packed.stride, row.data()), "輸出像素解碼驗證失敗");
+    if (isPng && std::memcmp(row.data(), packed.pixels.data() + static_cast<std::size_t>(y) * packed.stride,
+                             packed.stride) != 0)
+      throw std::runtime_error("PNG 像素驗證失敗");
+  }
+}
+
+std::wstring CommitOutput(const ConversionRequest& request, std::span<const std::uint8_t> output,
+                          const PackedImage& packed, IWICImagingFactory* factory,
+                          std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot) {
+  const bool isPng = IsPngRequest(request);
+  const std::filesystem::path folder = OutputFolder(request);
+  std::filesystem::create_directories(folder);
+
+  TemporaryFile temporary((folder / (L".vellumora-" + NewGuidText() + L".tmp")).wstring());
+  {
+    StageTimer timer("write");
+    WriteFileBytes(temporary.path(), output);
+  }
+  {
+    StageTimer timer("readback");
+    const Bytes written = ReadFileBytes(temporary.path());
+    if (!std::equal(written.begin(), written.end(), output.begin(), output.end()))
+      throw std::runtime_error("輸出寫入驗證失敗");
+    const Bytes found = isPng ? FindPngExif(written) : FindJpegExif(written);
+    if (!std::equal(found.begin(), found.end(), exif.begin(), exif.end()))
+      throw std::runtime_error("EXIF 保留驗證失敗，已保留原檔");
+  }
+  {
+    StageTimer timer("verify-decode");
+    VerifyOutputDecode(factory, temporary.path(), packed, isPng);
+  }
+  StageTimer timer("times-rename");
+  CopySourceTimes(temporary.path(), snapshot);
+  const std::wstring final =
+      RenameToFreeName(temporary.path(), folder, std::filesystem::path(request.source).stem().wstring(), isPng);
+  temporary.Renamed();
+  return final;
+}
+
+}  // namespace vellumora

@@ -1,0 +1,46 @@
+#include "convert/source_file.h"
+
+#include <stdexcept>
+
+namespace vellumora {
+
+bool IsReadableSourceSize(unsigned long long size) { return size >= 1 && size <= kMaxSourceSize; }
+
+SourceFile ReadSource(const std::wstring& path) {
+  SourceFile source;
+  source.handle.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!source.handle) throw std::runtime_error("無法讀取原檔（可能已移動或正在被其他程式修改）");
+
+  if (!GetFileInformationByHandle(source.handle.get(), &source.snapshot))
+    throw std::runtime_error("無法讀取原檔資訊");
+
+  const unsigned long long size =
+      (static_cast<unsigned long long>(source.snapshot.nFileSizeHigh) << 32) | source.snapshot.nFileSizeLow;
+  if (!IsReadableSourceSize(size)) throw std::runtime_error("原檔空白或超過 2 GB");
+
+  source.bytes.assign(static_cast<std::size_t>(size), 0);
+  DWORD read = 0;
+  if (!ReadFile(source.handle.get(), source.bytes.data(), static_cast<DWORD>(size), &read, nullptr) ||
+      read != size)
+    throw std::runtime_error("讀取原檔不完整");
+  return source;
+}
+
+void ConfirmSourceUnchanged(const std::wstring& path, const SourceSnapshot& snapshot) {
+  UniqueFileHandle again(
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!again) throw std::runtime_error("無法再次確認原檔");
+  BY_HANDLE_FILE_INFORMATION now{};
+  if (!GetFileInformationByHandle(again.get(), &now)) throw std::runtime_error("無法再次確認原檔");
+
+  // Identity first (a file replaced under the same name has another index), then size, then
+  // the last write time. Access time and attributes do not count: reading is not a change.
+  const bool same = now.nFileIndexLow == snapshot.nFileIndexLow && now.nFileIndexHigh == snapshot.nFileIndexHigh &&
+                    now.dwVolumeSerialNumber == snapshot.dwVolumeSerialNumber &&
+                    now.nFileSizeLow == snapshot.nFileSizeLow && now.nFileSizeHigh == snapshot.nFileSizeHigh &&
+                    CompareFileTime(&now.ftLastWriteTime, &snapshot.ftLastWriteTime) == 0;
+  if (!same) throw std::runtime_error("原檔在轉換期间已被修改，已保留原檔");
+}
+
+}  // namespace vellumora
