@@ -1,0 +1,211 @@
+// One window per user and settings file: the instance name, the mutex, the forwarding
+// payload, and second starts of the real program handing their command lines over.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "app/single_instance.h"
+#include "ui/file_list.h"
+#include "window_test_support.h"
+
+namespace vellumora {
+namespace {
+
+using test::PumpUntilIdle;
+using test::TestWindow;
+using test::UiTempFolder;
+
+TEST(InstanceName, IsTheFnv1aHashOfTheKeysUtf16Bytes) {
+  EXPECT_EQ(InstanceNameForKey(L""), L"Vellumora.Native.14695981039346656037");
+  EXPECT_EQ(InstanceNameForKey(L"a"), L"Vellumora.Native.620337896427418084");
+  EXPECT_EQ(InstanceNameForKey(L"C:\\x\\settings.ini"), L"Vellumora.Native.7159118737238908865");
+  EXPECT_NE(InstanceNameForKey(L"alice"), InstanceNameForKey(L"bob"));
+}
+
+TEST(InstanceName, KeyIsTheSettingsFileWhenSetElseTheUserName) {
+  wchar_t user[256] = {};
+  GetEnvironmentVariableW(L"USERNAME", user, 256);
+  SetEnvironmentVariableW(L"VELLUMORA_SETTINGS_FILE", nullptr);
+  EXPECT_EQ(InstanceKey(), user);
+  SetEnvironmentVariableW(L"VELLUMORA_SETTINGS_FILE", L"");
+  EXPECT_EQ(InstanceKey(), user);
+  SetEnvironmentVariableW(L"VELLUMORA_SETTINGS_FILE", L"D:\\one.ini");
+  EXPECT_EQ(InstanceName(), InstanceNameForKey(L"D:\\one.ini"));
+  SetEnvironmentVariableW(L"VELLUMORA_SETTINGS_FILE", nullptr);
+}
+
+TEST(InstanceMutex, SecondCreationSeesTheFirst) {
+  const std::wstring name = InstanceNameForKey(L"mutex-test-" + NewGuidText());
+  bool running = true;
+  UniqueHandle first = CreateInstanceMutex(name, running);
+  EXPECT_TRUE(first);
+  EXPECT_FALSE(running);
+  UniqueHandle second = CreateInstanceMutex(name, running);
+  EXPECT_TRUE(running);
+  // Another key is another instance.
+  UniqueHandle other = CreateInstanceMutex(InstanceNameForKey(L"other-" + NewGuidText()), running);
+  EXPECT_FALSE(running);
+}
+
+TEST(ForwardingPayload, OnlyWellFormedCommandLinesAreRead) {
+  const wchar_t text[] = L"x.exe a.heic";
+  const DWORD whole = sizeof(text);
+  const auto read = [&](ULONG_PTR id, DWORD bytes, const void* data) {
+    COPYDATASTRUCT payload{id, bytes, const_cast<void*>(data)};
+    return ReadForwardedCommandLine(payload);
+  };
+  EXPECT_EQ(read(1, whole, text).value_or(L"-"), L"x.exe a.heic");
+  EXPECT_FALSE(read(0, whole, text));
+  EXPECT_FALSE(read(1, whole - 1, text));  // odd
+  EXPECT_FALSE(read(1, whole - 2, text));  // last unit is not NUL
+  EXPECT_FALSE(read(1, 0, text));
+  EXPECT_FALSE(read(1, whole, nullptr));
+  EXPECT_EQ(read(1, 2, L"").value_or(L"-"), L"");
+  // The size limit is 16 MiB, inclusive.
+  std::vector<wchar_t> big(0x1000000 / 2 + 1, L'a');
+  big[0x1000000 / 2 - 1] = L'\0';
+  EXPECT_EQ(read(1, 0x1000000, big.data()).value_or(L"").size(), 0x1000000u / 2 - 1);
+  big[0x1000000 / 2] = L'\0';
+  EXPECT_FALSE(read(1, 0x1000000 + 2, big.data()));
+  // Text after an inner NUL is not part of the command line.
+  const wchar_t inner[] = L"x.exe\0hidden";
+  EXPECT_EQ(read(1, sizeof(inner), inner).value_or(L"-"), L"x.exe");
+}
+
+LRESULT CALLBACK RefusingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) return FALSE;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(Forwarding, AWindowThatRefusesOrNoWindowAtAllIsReported) {
+  const std::wstring className = L"Vellumora.Test.Refusing." + NewGuidText();
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = RefusingWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = className.c_str();
+  ASSERT_TRUE(RegisterClassExW(&windowClass));
+  HWND refusing = CreateWindowExW(0, className.c_str(), L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+  ASSERT_TRUE(refusing);
+  EXPECT_FALSE(SendCommandLine(refusing, L"x.exe"));
+  try {
+    ForwardToRunningInstance(className);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "無法傳送檔案至現有視窗");
+  }
+  DestroyWindow(refusing);
+  UnregisterClassW(className.c_str(), windowClass.hInstance);
+
+  // Nobody answers: the search gives up after about five seconds.
+  try {
+    ForwardToRunningInstance(L"Vellumora.Test.Absent." + NewGuidText());
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "現有視窗尚未回應，請稍後再試");
+  }
+}
+
+// ---- Later starts of the real program
+
+std::wstring ProgramPath() {
+  std::wstring path = ToUtf16(VELLUMORA_EXE);
+  if (!path.empty() && path[0] == L'/') {  // a Unix path under Wine
+    for (wchar_t& c : path)
+      if (c == L'/') c = L'\\';
+    path = L"Z:" + path;
+  }
+  return path;
+}
+
+HANDLE StartProgram(const std::wstring& arguments) {
+  std::wstring commandLine = L"\"" + ProgramPath() + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return nullptr;
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+// Waits for the processes while this thread keeps answering its window's messages.
+std::vector<DWORD> WaitForPrograms(std::vector<HANDLE> processes) {
+  std::vector<DWORD> codes;
+  const bool ended = test::PumpUntil(
+      [&] {
+        for (HANDLE process : processes)
+          if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) return false;
+        return true;
+      },
+      std::chrono::milliseconds(90000));
+  for (HANDLE process : processes) {
+    DWORD code = 999;
+    if (ended) GetExitCodeProcess(process, &code);
+    else TerminateProcess(process, 998);  // only our own children, and only after the time is up
+    CloseHandle(process);
+    codes.push_back(code);
+  }
+  return codes;
+}
+
+// The running instance here is this test's own window under the instance name, with the
+// instance mutex held, as the program's first start would have them.
+class SecondStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bool running = true;
+    mutex_ = CreateInstanceMutex(InstanceName(), running);
+    ASSERT_FALSE(running);
+  }
+  TestWindow window_;
+  UniqueHandle mutex_;
+};
+
+TEST_F(SecondStart, QuickStartHandsItsFilesToTheRunningWindowAndExitsWithZero) {
+  UiTempFolder folder;
+  const std::wstring photo = folder.MakeFakePhoto(L"相片 1.heic");
+  HANDLE process = StartProgram(L"--quick PNG \"" + photo + L"\"");
+  ASSERT_TRUE(process);
+  EXPECT_EQ(WaitForPrograms({process}), std::vector<DWORD>{0});
+  ASSERT_TRUE(PumpUntilIdle());
+  const auto& rows = AppState().rows;
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(FileNamePart(rows[0].source), L"相片 1.heic");
+  EXPECT_EQ(rows[0].options.format, L"PNG");
+  EXPECT_EQ(rows[0].options.quality, 95);
+  EXPECT_NE(rows[0].status, RowStatus::Waiting);  // a quick request starts at once
+  EXPECT_TRUE(IsWindowVisible(window_.hwnd()));
+}
+
+TEST_F(SecondStart, TenQuickStartsAtOnceAllLandInTheOneWindow) {
+  UiTempFolder folder;
+  std::vector<HANDLE> processes;
+  for (int i = 0; i < 10; ++i) {
+    const std::wstring photo = folder.MakeFakePhoto(L"IMG_" + std::to_wstring(i) + L".heic");
+    HANDLE process = StartProgram(L"--quick JPG \"" + photo + L"\"");
+    ASSERT_TRUE(process);
+    processes.push_back(process);
+  }
+  EXPECT_EQ(WaitForPrograms(processes), std::vector<DWORD>(10, 0));
+  ASSERT_TRUE(PumpUntilIdle());
+  const auto& rows = AppState().rows;
+  EXPECT_EQ(rows.size(), 10u);
+  for (const ListRow& row : rows) EXPECT_EQ(row.options.format, L"JPG");
+}
+
+TEST_F(SecondStart, StartWithoutArgumentsRestoresTheWindow) {
+  ShowWindow(window_.hwnd(), SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(window_.hwnd()));
+  HANDLE process = StartProgram(L"");
+  ASSERT_TRUE(process);
+  EXPECT_EQ(WaitForPrograms({process}), std::vector<DWORD>{0});
+  EXPECT_FALSE(IsIconic(window_.hwnd()));
+  EXPECT_TRUE(IsWindowVisible(window_.hwnd()));
+  EXPECT_EQ(AppState().pendingScans, 0);
+  EXPECT_TRUE(AppState().rows.empty());
+}
+
+}  // namespace
+}  // namespace vellumora
