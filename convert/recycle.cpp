@@ -11,6 +11,14 @@ namespace vellumora {
 
 using Microsoft::WRL::ComPtr;
 
+ComPtr<RecycleSink> RecycleSink::Create() {
+  // Takes over the reference the object starts with. Not ComPtr::Attach: MinGW's version of
+  // it adds a reference, and the sink would never be freed.
+  ComPtr<RecycleSink> sink;
+  *sink.GetAddressOf() = new RecycleSink();
+  return sink;
+}
+
 HRESULT RecycleSink::QueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IFileOperationProgressSink)) {
@@ -49,9 +57,7 @@ RecycleReport ShellRecycleBin::MoveToRecycleBin(const std::wstring& path) {
   ComPtr<IShellItem> item;
   CheckHr(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item)), "無法讀取原檔");
 
-  // The sink starts with the one reference this function owns; Attach takes it over.
-  ComPtr<RecycleSink> sink;
-  sink.Attach(new RecycleSink());
+  const ComPtr<RecycleSink> sink = RecycleSink::Create();
   CheckHr(operation->DeleteItem(item.Get(), sink.Get()), "無法回收原檔");
   CheckHr(operation->PerformOperations(), "此位置無法安全回收，已保留原檔");
   BOOL aborted = FALSE;

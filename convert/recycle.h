@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <string>
 
@@ -39,7 +40,9 @@ inline constexpr DWORD kRecycleOperationFlags =
 // reference; deletes itself when the last one is released.
 class RecycleSink final : public IFileOperationProgressSink {
  public:
-  RecycleSink() = default;
+  // A new sink owned by the returned pointer alone (reference count 1).
+  static Microsoft::WRL::ComPtr<RecycleSink> Create();
+
   RecycleSink(const RecycleSink&) = delete;
   RecycleSink& operator=(const RecycleSink&) = delete;
 
@@ -76,6 +79,7 @@ class RecycleSink final : public IFileOperationProgressSink {
   HRESULT STDMETHODCALLTYPE ResumeTimer() override { return S_OK; }
 
  private:
+  RecycleSink() = default;
   ~RecycleSink() = default;  // only through Release
   LONG references_ = 1;
   bool recycled_ = false;

@@ -47,6 +47,11 @@ inline fs::path SamplesDir() { return FromBuildPath(VELLUMORA_SAMPLES_DIR); }
   const ::std::filesystem::path var = ::vellumora::testing::SamplesDir() / ::vellumora::ToUtf16(relative); \
   if (!::std::filesystem::exists(var)) GTEST_SKIP() << "sample missing: " << (relative)
 
+inline bool RunningUnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // A fresh folder under the temporary folder, removed with its contents afterwards.
 class ScratchDir {
  public:

@@ -1,0 +1,373 @@
+#include "convert/conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "convert_test_support.h"
+#include "convert/formats/jpeg_container.h"
+#include "convert/formats/png_container.h"
+
+namespace vellumora {
+namespace {
+
+using namespace vellumora::testing;
+
+bool Contains(const Bytes& haystack, std::string_view needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+bool Contains(const Bytes& haystack, const Bytes& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+// The Orientation value in IFD0 of a kept Exif block ("Exif" 00 00 + TIFF), or -1 when absent.
+int ExifOrientation(const Bytes& exif) {
+  if (exif.size() < 14) return -2;
+  const bool le = exif[6] == 'I';
+  auto u16 = [&](size_t p) { return le ? exif[p] | exif[p + 1] << 8 : exif[p] << 8 | exif[p + 1]; };
+  auto u32 = [&](size_t p) {
+    return le ? exif[p] | exif[p + 1] << 8 | exif[p + 2] << 16 | static_cast<unsigned>(exif[p + 3]) << 24
+              : static_cast<unsigned>(exif[p]) << 24 | exif[p + 1] << 16 | exif[p + 2] << 8 | exif[p + 3];
+  };
+  const size_t ifd = 6 + u32(10);
+  const int count = u16(ifd);
+  for (int i = 0; i < count; ++i) {
+    const size_t entry = ifd + 2 + 12 * static_cast<size_t>(i);
+    if (u16(entry) == 274) return u16(entry + 8);
+  }
+  return -1;
+}
+
+// Expects the four quadrant colours at the quadrant centres: red, green / blue, white.
+void ExpectUprightQuadrants(const DecodedFile& image, int tolerance) {
+  ASSERT_GT(image.width, 0u);
+  const UINT l = image.width / 4, r = image.width * 3 / 4, t = image.height / 4, b = image.height * 3 / 4;
+  struct Probe {
+    UINT x, y;
+    int red, green, blue;
+    const char* where;
+  } probes[] = {{l, t, 255, 0, 0, "top left red"},
+                {r, t, 0, 255, 0, "top right green"},
+                {l, b, 0, 0, 255, "bottom left blue"},
+                {r, b, 255, 255, 255, "bottom right white"}};
+  for (const Probe& p : probes) {
+    const std::uint8_t* px = image.At(p.x, p.y);
+    EXPECT_NEAR(px[2], p.red, tolerance) << p.where;
+    EXPECT_NEAR(px[1], p.green, tolerance) << p.where;
+    EXPECT_NEAR(px[0], p.blue, tolerance) << p.where;
+  }
+}
+
+// The raw colour profile of a HEIF file's primary image, as libheif reads it.
+Bytes ProfileOf(const fs::path& heif) {
+  const Bytes file = ReadAll(heif);
+  Bytes profile;
+  heif_context* ctx = heif_context_alloc();
+  heif_image_handle* handle = nullptr;
+  if (heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr).code == heif_error_Ok &&
+      heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok) {
+    profile.resize(heif_image_handle_get_raw_color_profile_size(handle));
+    if (!profile.empty()) heif_image_handle_get_raw_color_profile(handle, profile.data());
+    heif_image_handle_release(handle);
+  }
+  heif_context_free(ctx);
+  return profile;
+}
+
+class ConvertFileTest : public ComTest {
+ protected:
+  // Copies a fixture into the scratch folder, converts it there, and checks the outcome's
+  // invariants and that the source was not changed.
+  ConversionOutcome Convert(const fs::path& fixture, const wchar_t* format, const std::wstring& name = {}) {
+    source_ = dir_ / (name.empty() ? fixture.filename().wstring() : name);
+    fs::copy_file(fixture, source_, fs::copy_options::overwrite_existing);
+    SetFileAttributesW(source_.c_str(), FILE_ATTRIBUTE_NORMAL);  // the samples are read-only
+    const Bytes before = ReadAll(source_);
+    ConversionRequest request;
+    request.source = source_.wstring();
+    request.options.format = format;
+    const ConversionOutcome outcome = ConvertFile(request);
+    EXPECT_EQ(ReadAll(source_), before) << "the source is only ever read";
+    EXPECT_FALSE(HasTemporaryFile(dir_.path()));
+    EXPECT_TRUE(outcome.warning.empty());
+    EXPECT_FALSE(outcome.recycled);
+    EXPECT_EQ(outcome.error.empty(), !outcome.output.empty());
+    return outcome;
+  }
+
+  ScratchDir dir_;
+  fs::path source_;
+};
+
+// ---- Checks made before the source is touched.
+
+TEST_F(ConvertFileTest, FormatAndDestinationAreCheckedBeforeTheSourceIsOpened) {
+  // The source is held open for writing: opening it would fail with the read message.
+  const fs::path source = dir_ / L"held.heic";
+  WriteAll(source, Bytes{1, 2, 3});
+  HANDLE writer = CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  ConversionRequest request;
+  request.source = source.wstring();
+  for (const wchar_t* format : {L"jpg", L"JPEG", L"png", L"", L"PNG "}) {
+    request.options.format = format;
+    EXPECT_EQ(ConvertFile(request).error, L"不支援的輸出格式") << ToUtf8(format);
+  }
+  request.options.destination = 1;
+  request.options.folder.clear();
+  request.options.format = L"Png";
+  EXPECT_EQ(ConvertFile(request).error, L"不支援的輸出格式") << "the format message wins";
+  request.options.format = L"PNG";
+  const ConversionOutcome outcome = ConvertFile(request);
+  EXPECT_EQ(outcome.error, L"請先指定輸出資料夾；原始檔案保持不變");
+  EXPECT_TRUE(outcome.output.empty());
+  request.options.destination = 0;
+  EXPECT_EQ(ConvertFile(request).error, L"無法讀取原檔（可能已移動或正在被其他程式修改）");
+  CloseHandle(writer);
+}
+
+// ---- Files that must fail: the design's message, nothing written, the source as it was.
+
+struct FailingCase {
+  const char* fixture;
+  const wchar_t* format;
+  const char* message;  // exact, or the start of libheif's own text when `prefix`
+  bool prefix = false;
+};
+
+class FailingConversion : public ConvertFileTest, public ::testing::WithParamInterface<FailingCase> {};
+
+TEST_P(FailingConversion, FailsWithItsMessageAndLeavesNothingBehind) {
+  const FailingCase& c = GetParam();
+  REQUIRE_FIXTURE(fixture, c.fixture);
+  const ConversionOutcome outcome = Convert(fixture, c.format);
+  if (c.prefix) {
+    EXPECT_EQ(ToUtf8(outcome.error).rfind(c.message, 0), 0u) << ToUtf8(outcome.error);
+  } else {
+    EXPECT_EQ(ToUtf8(outcome.error), c.message);
+  }
+  EXPECT_TRUE(outcome.output.empty());
+  EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{source_.filename().wstring()});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, FailingConversion,
+    ::testing::Values(
+        FailingCase{"empty.heic", L"JPG", "原檔空白或超過 2 GB"},
+        FailingCase{"not-heif-jpeg.heic", L"PNG", "Invalid input: No 'ftyp' box", true},
+        FailingCase{"truncated-half.heic", L"JPG", "Invalid input: No 'meta' box", true},
+        FailingCase{"truncated-data.heic", L"PNG", "Invalid input: Unexpected end of file", true},
+        FailingCase{"exif-garbage-5-bytes.heic", L"JPG", "EXIF 資料損壞，已保留原檔"},
+        FailingCase{"exif-bad-offset.heic", L"PNG", "EXIF 位移不正確"},
+        FailingCase{"exif-bad-byte-order.heic", L"JPG", "EXIF 位元序不正確"},
+        FailingCase{"exif-orient-long.heic", L"PNG", "EXIF 方向欄位不正確"},
+        FailingCase{"exif-jpg-limit-65534.heic", L"JPG", "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"},
+        FailingCase{"exif-large-70k.heic", L"JPG", "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"},
+        FailingCase{"xmp-large-70k.heic", L"JPG", "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"}));
+
+TEST_F(ConvertFileTest, AMissingSourceFailsWithTheReadMessage) {
+  ConversionRequest request;
+  request.source = (dir_ / L"不存在.heic").wstring();
+  const ConversionOutcome outcome = ConvertFile(request);
+  EXPECT_EQ(outcome.error, L"無法讀取原檔（可能已移動或正在被其他程式修改）");
+  EXPECT_TRUE(Listing(dir_.path()).empty());
+}
+
+// ---- Pictures: size, orientation, bit depth, alpha.
+
+struct PictureCase {
+  const char* fixture;
+  UINT width, height;
+};
+
+class PictureConversion : public ConvertFileTest, public ::testing::WithParamInterface<PictureCase> {};
+
+TEST_P(PictureConversion, ComesOutUprightAtItsSizeInBothFormats) {
+  const PictureCase& c = GetParam();
+  REQUIRE_FIXTURE(fixture, c.fixture);
+  for (const wchar_t* format : {L"PNG", L"JPG"}) {
+    const ConversionOutcome outcome = Convert(fixture, format);
+    ASSERT_EQ(outcome.error, L"") << ToUtf8(format);
+    const bool png = std::wstring_view(format) == L"PNG";
+    EXPECT_EQ(fs::path(outcome.output), source_.parent_path() / (source_.stem().wstring() + (png ? L".png" : L".jpg")));
+    const DecodedFile image = DecodeWithWic(outcome.output, false);
+    EXPECT_EQ(image.width, c.width);
+    EXPECT_EQ(image.height, c.height);
+    // HEVC keeps flat colours within a few levels; Wine's JPG encoder (quality 75, 4:2:0)
+    // adds more, but never near the gap between two quadrant colours.
+    if (c.width > 1) ExpectUprightQuadrants(image, png ? 6 : 24);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, PictureConversion,
+                         ::testing::Values(PictureCase{"rgb-64x48.heic", 64, 48}, PictureCase{"rgb-33x17.heic", 33, 17},
+                                           PictureCase{"rgb-1x1.heic", 1, 1}, PictureCase{"rgb10-64x48.heic", 64, 48},
+                                           PictureCase{"orient2-mirror-lr.heic", 64, 48},
+                                           PictureCase{"orient3-rotate-180.heic", 64, 48},
+                                           PictureCase{"orient4-mirror-tb.heic", 64, 48},
+                                           PictureCase{"orient5-transpose.heic", 64, 48},
+                                           PictureCase{"orient6-rotate-90cw.heic", 64, 48},
+                                           PictureCase{"orient7-transverse.heic", 64, 48},
+                                           PictureCase{"orient8-rotate-270cw.heic", 64, 48},
+                                           PictureCase{"orient6-33x17.heic", 33, 17},
+                                           PictureCase{"two-images-primary-second.heic", 64, 48},
+                                           PictureCase{"rgb-64x48.hif", 64, 48}, PictureCase{"UPPER.HEIC", 64, 48}));
+
+TEST_F(ConvertFileTest, PngKeepsAlphaAndJpgCompositesItOverWhite) {
+  for (const char* name : {"alpha-64x48.heic", "alpha10-64x48.heic"}) {
+    REQUIRE_FIXTURE(fixture, name);
+    const ConversionOutcome png = Convert(fixture, L"PNG");
+    ASSERT_EQ(png.error, L"");
+    const DecodedFile withAlpha = DecodeWithWic(png.output, true);
+    ASSERT_EQ(withAlpha.width, 64u);
+    EXPECT_NEAR(withAlpha.At(5, 10)[3], 0, 2) << name;
+    EXPECT_NEAR(withAlpha.At(32, 10)[3], 128, 3) << name;
+    EXPECT_NEAR(withAlpha.At(60, 10)[3], 255, 2) << name;
+
+    const ConversionOutcome jpg = Convert(fixture, L"JPG");
+    ASSERT_EQ(jpg.error, L"");
+    const DecodedFile flat = DecodeWithWic(jpg.output, false);
+    const std::uint8_t* clear = flat.At(5, 10);  // transparent red -> white
+    EXPECT_GT(clear[0], 230);
+    EXPECT_GT(clear[1], 230);
+    EXPECT_GT(clear[2], 230);
+    const std::uint8_t* half = flat.At(25, 10);  // half transparent red -> pink
+    EXPECT_NEAR(half[2], 255, 24);
+    EXPECT_NEAR(half[1], 127, 24);
+  }
+}
+
+// ---- Metadata carried over.
+
+TEST_F(ConvertFileTest, ExifComesOverWithOrientationOneAndOnlyTheFirstBlock) {
+  for (const wchar_t* format : {L"JPG", L"PNG"}) {
+    for (const char* name : {"exif-le-orient6.heic", "exif-be-marker-orient8.heic", "exif-two-blocks.heic",
+                             "meta-other-kinds.heic"}) {
+      REQUIRE_FIXTURE(fixture, name);
+      const ConversionOutcome outcome = Convert(fixture, format);
+      ASSERT_EQ(outcome.error, L"") << name;
+      const Bytes file = ReadAll(outcome.output);
+      const Bytes exif = std::wstring_view(format) == L"PNG" ? FindPngExif(file) : FindJpegExif(file);
+      ASSERT_GE(exif.size(), 14u) << name;
+      EXPECT_EQ(std::memcmp(exif.data(), "Exif\0\0", 6), 0);
+      EXPECT_EQ(ExifOrientation(exif), 1) << name;
+      EXPECT_FALSE(Contains(file, "Second block")) << name;
+    }
+  }
+  REQUIRE_FIXTURE(noOrientation, "exif-be-no-orient.heic");
+  const ConversionOutcome outcome = Convert(noOrientation, L"PNG");
+  EXPECT_EQ(ExifOrientation(FindPngExif(ReadAll(outcome.output))), -1) << "none is added";
+}
+
+TEST_F(ConvertFileTest, LargestBlocksThatFitAJpgSegmentConvert) {
+  for (const char* name : {"exif-jpg-limit-65533.heic", "xmp-jpg-limit-65504.heic"}) {
+    REQUIRE_FIXTURE(fixture, name);
+    EXPECT_EQ(Convert(fixture, L"JPG").error, L"") << name;
+  }
+  for (const char* name : {"exif-jpg-limit-65534.heic", "exif-large-70k.heic", "xmp-large-70k.heic"}) {
+    REQUIRE_FIXTURE(fixture, name);
+    EXPECT_EQ(Convert(fixture, L"PNG").error, L"") << name << " fits a PNG";
+  }
+}
+
+TEST_F(ConvertFileTest, XmpLosesItsOrientationPropertiesOnly) {
+  REQUIRE_FIXTURE(attribute, "xmp-attr-orient6.heic");
+  REQUIRE_FIXTURE(element, "xmp-elem-orient6.heic");
+  REQUIRE_FIXTURE(quoted, "xmp-single-quoted.heic");
+  REQUIRE_FIXTURE(emptyFirst, "xmp-empty-then-full.heic");
+  for (const wchar_t* format : {L"JPG", L"PNG"}) {
+    const Bytes a = ReadAll(Convert(attribute, format).output);
+    EXPECT_TRUE(Contains(a, "rdf:Description"));
+    EXPECT_FALSE(Contains(a, "tiff:Orientation"));
+    const Bytes e = ReadAll(Convert(element, format).output);
+    EXPECT_TRUE(Contains(e, "rdf:Description"));
+    EXPECT_FALSE(Contains(e, "tiff:Orientation"));
+    EXPECT_TRUE(Contains(ReadAll(Convert(quoted, format).output), "tiff:Orientation='6'"));
+    EXPECT_TRUE(Contains(ReadAll(Convert(emptyFirst, format).output), "x:xmpmeta"));
+  }
+}
+
+TEST_F(ConvertFileTest, ColourProfileComesOverByteForByte) {
+  for (const char* name : {"icc-small.heic", "icc-large-66k.heic"}) {
+    REQUIRE_FIXTURE(fixture, name);
+    const Bytes profile = ProfileOf(fixture);
+    ASSERT_GT(profile.size(), 500u);
+    // PNG stores the profile in stored deflate blocks: contiguous within each 65,535 bytes.
+    const Bytes png = ReadAll(Convert(fixture, L"PNG").output);
+    EXPECT_TRUE(Contains(png, Bytes(profile.begin(), profile.begin() + std::min<size_t>(profile.size(), 65535))));
+    // JPG: in chunks of 65,519 bytes.
+    const Bytes jpg = ReadAll(Convert(fixture, L"JPG").output);
+    EXPECT_TRUE(Contains(jpg, Bytes(profile.begin(), profile.begin() + std::min<size_t>(profile.size(), 65519))));
+    EXPECT_TRUE(Contains(jpg, Bytes(profile.end() - static_cast<long>(profile.size() % 65519 ? profile.size() % 65519 : 65519),
+                                    profile.end())));
+  }
+}
+
+// ---- Names, folders, times.
+
+TEST_F(ConvertFileTest, ChineseNameWithSpaceIntoANewFolderKeepsTheSourceTimes) {
+  REQUIRE_FIXTURE(fixture, "照片 測試.heic");
+  source_ = dir_ / L"照片 測試.heic";
+  fs::copy_file(fixture, source_);
+  const FILETIME access = FromTicks(132500000000000000ull), write = FromTicks(132400000000000000ull);
+  ASSERT_TRUE(SetTimes(source_, &access, &write));
+  ConversionRequest request;
+  request.source = source_.wstring();
+  request.options.format = L"JPG";
+  request.options.destination = 1;
+  request.options.folder = (dir_ / L"新 資料夾" / L"輸出").wstring();
+  const ConversionOutcome outcome = ConvertFile(request);
+  ASSERT_EQ(outcome.error, L"");
+  EXPECT_EQ(fs::path(outcome.output), dir_ / L"新 資料夾" / L"輸出" / L"照片 測試.jpg");
+  const FileTimes times = TimesOf(outcome.output);
+  EXPECT_EQ(Ticks(times.write), Ticks(write));
+  EXPECT_EQ(Ticks(times.access), Ticks(access));
+  // A second conversion of the same file never replaces the first output.
+  const ConversionOutcome again = ConvertFile(request);
+  EXPECT_EQ(fs::path(again.output), dir_ / L"新 資料夾" / L"輸出" / L"照片 測試 (1).jpg");
+  EXPECT_FALSE(HasTemporaryFile(dir_ / L"新 資料夾" / L"輸出"));
+}
+
+// ---- Real photographs from other projects' test sets (skipped when absent).
+
+// Every small sample either converts to a decodable file or fails with a message; nothing
+// crashes, nothing is left behind, and the source is untouched either way.
+TEST_F(ConvertFileTest, SmallRealSamplesConvertOrFailCleanly) {
+  if (!fs::exists(SamplesDir())) GTEST_SKIP() << "no samples on this machine";
+  int converted = 0, failed = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(SamplesDir())) {
+    if (!entry.is_regular_file() || entry.file_size() > 64 * 1024) continue;
+    const std::wstring ext = entry.path().extension().wstring();
+    if (ext == L".md" || ext == L"" || entry.path().filename() == L"SHA256SUMS") continue;
+    SCOPED_TRACE(entry.path().string());
+    const ConversionOutcome outcome = Convert(entry.path(), L"PNG");
+    if (outcome.error.empty()) {
+      ++converted;
+      EXPECT_GT(DecodeWithWic(outcome.output, true).width, 0u);
+      fs::remove(outcome.output);
+    } else {
+      ++failed;
+    }
+    fs::remove(source_);
+    EXPECT_TRUE(Listing(dir_.path()).empty());
+  }
+  EXPECT_GT(converted, 0);
+  EXPECT_GT(failed, 0);
+}
+
+TEST_F(ConvertFileTest, ThePrimaryImageIsConvertedWhenItIsNotTheFirst) {
+  REQUIRE_SAMPLE(sample, "pillow-heif/zPug_3.heic");  // primary is the second, monochrome image
+  const ConversionOutcome outcome = Convert(sample, L"JPG");
+  ASSERT_EQ(outcome.error, L"");
+  const DecodedFile image = DecodeWithWic(outcome.output, false);
+  EXPECT_EQ(image.width, 64u);
+  EXPECT_EQ(image.height, 64u);
+}
+
+}  // namespace
+}  // namespace vellumora
