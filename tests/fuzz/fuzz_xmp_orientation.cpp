@@ -1,0 +1,25 @@
+// StripXmpOrientation on arbitrary packets: never longer than the input, and on small inputs identical
+// to the two regular-expression replacements it stands for.
+#include <cstddef>
+#include <cstdint>
+#include <regex>
+#include <string>
+
+#include "convert/formats/xmp_orientation.h"
+#include "fuzz_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const vellumora::Bytes stripped = vellumora::StripXmpOrientation({data, size});
+  vellumora::fuzz::Require(stripped.size() <= size, "stripped packet grew");
+  // Each removal takes 20 (attribute) or 38 (element) bytes.
+  vellumora::fuzz::Require((size - stripped.size()) % 2 == 0, "removed an odd number of bytes");
+  if (size <= 1024) {
+    static const std::regex attribute("tiff:Orientation=\"[1-8]\"", std::regex::ECMAScript);
+    static const std::regex element("<tiff:Orientation>[1-8]</tiff:Orientation>", std::regex::ECMAScript);
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string expected = std::regex_replace(std::regex_replace(text, attribute, ""), element, "");
+    vellumora::fuzz::Require(std::string(stripped.begin(), stripped.end()) == expected,
+                             "differs from the regular-expression replacement");
+  }
+  return 0;
+}
