@@ -17,4 +17,9 @@ CommandLine ParseCommandLine(std::wstring_view commandLine);
 // True for the exact quick formats "JPG" and "PNG".
 bool IsValidQuickFormat(std::wstring_view format);
 
+// A start that asked for a quick format and for silence (on the command line or through the
+// silent_quick setting) runs without any window and never shows a message box, whether or
+// not the format itself is valid.
+bool IsSilentQuickRun(const CommandLine& commandLine, bool silentQuickSetting);
+
 }  // namespace vellumora

@@ -1,7 +1,159 @@
 #include "app/entry.h"
 
+#include <commctrl.h>
+#include <dwmapi.h>
+#include <objbase.h>
+#include <shobjidl.h>
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "app/background_jobs.h"
+#include "app/command_line.h"
+#include "app/quick_conversion.h"
+#include "app/settings_store.h"
+#include "app/single_instance.h"
+#include "common/check_hr.h"
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "ui/main_window.h"
+#include "ui/window_state.h"
+
+// Older SDK headers do not know the Windows 11 corner attribute.
+#ifndef DWMWA_WINDOW_CORNER_PREFERENCE
+#define DWMWA_WINDOW_CORNER_PREFERENCE 33
+#endif
+#ifndef DWMWCP_ROUND
+#define DWMWCP_ROUND 2
+#endif
+
 namespace vellumora {
 
-int AppMain(HINSTANCE, int) { return 0; }
+namespace {
+
+constexpr wchar_t kProgramTitle[] = L"Vellumora Convert";
+constexpr int kApplicationIcon = 1;
+
+// Everything the window run creates that must go away at shut-down.
+struct WindowRunResources {
+  UniqueHandle instanceMutex;
+  UniqueGdiObject backgroundBrush;
+  UniqueGdiObject panelBrush;
+};
+
+HICON LoadApplicationIcon(HINSTANCE instance, int size) {
+  return static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(kApplicationIcon), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+// Steps after the quick-format check for every start that is not a silent quick run.
+int RunWindow(HINSTANCE instance, int showCommand, const CommandLine& commandLine, WindowRunResources& resources) {
+  MainWindowState& state = AppState();
+
+  // One window per user and settings store: later starts hand their command line over.
+  const std::wstring instanceName = InstanceName();
+  bool alreadyRunning = false;
+  resources.instanceMutex = CreateInstanceMutex(instanceName, alreadyRunning);
+  if (alreadyRunning) {
+    ForwardToRunningInstance(instanceName);
+    return 0;
+  }
+
+  InitCommonControls();
+  resources.backgroundBrush.reset(CreateSolidBrush(RGB(244, 247, 251)));
+  resources.panelBrush.reset(CreateSolidBrush(RGB(255, 255, 255)));
+  state.backgroundBrush = static_cast<HBRUSH>(resources.backgroundBrush.get());
+  state.panelBrush = static_cast<HBRUSH>(resources.panelBrush.get());
+  // Only groups the taskbar buttons; a failure changes nothing else, so it does not stop the start.
+  SetCurrentProcessExplicitAppUserModelID(L"Vellumora.Convert.Native");
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadApplicationIcon(instance, 48);
+  windowClass.hIconSm = LoadApplicationIcon(instance, 24);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = instanceName.c_str();
+  if (!RegisterClassExW(&windowClass)) CheckHr(E_FAIL, "建立視窗類別失敗");
+
+  state.dpi = static_cast<int>(GetDpiForSystem());
+  RECT workArea{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+  const SIZE size = InitialWindowSize(state.dpi, workArea);
+
+  const HWND window = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, instanceName.c_str(), kProgramTitle,
+                                      WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VSCROLL, CW_USEDEFAULT, CW_USEDEFAULT,
+                                      size.cx, size.cy, nullptr, nullptr, instance, nullptr);
+  if (!window) throw std::runtime_error("建立視窗失敗");
+  state.window = window;
+
+  const DWORD corner = DWMWCP_ROUND;
+  DwmSetWindowAttribute(window, DWMWA_WINDOW_CORNER_PREFERENCE, &corner, sizeof corner);  // cosmetic only
+  ShowWindow(window, showCommand);
+  UpdateWindow(window);
+
+  if (!commandLine.paths.empty()) StartScanJob(commandLine.paths, commandLine.quickFormat);
+
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    // Tab and the arrow keys move among the window's controls.
+    if (!IsDialogMessageW(window, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return static_cast<int>(message.wParam);
+}
+
+// Shows a failure to the user unless this start was meant to run silently.
+void ReportStartFailure(const char* message) noexcept {
+  try {
+    const CommandLine commandLine = ParseCommandLine(GetCommandLineW());
+    if (IsSilentQuickRun(commandLine, AppState().settings.silent_quick)) return;
+    MessageBoxW(nullptr, ToUtf16(message).c_str(), kProgramTitle, MB_ICONERROR);
+  } catch (...) {
+    // Nothing more can be said without risking a box in a silent run.
+  }
+}
+
+}  // namespace
+
+int AppMain(HINSTANCE instance, int showCommand) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  int exitCode = 0;
+  WindowRunResources resources;
+  try {
+    // The manifest already asks for this; the call covers starts that ignore the manifest.
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    MainWindowState& state = AppState();
+    state.instance = instance;
+    state.settings = LoadSettings();
+    const CommandLine commandLine = ParseCommandLine(GetCommandLineW());
+
+    if (!commandLine.quickFormat.empty() && !IsValidQuickFormat(commandLine.quickFormat))
+      throw std::runtime_error("快速轉換格式必須是 JPG 或 PNG");
+    if (IsSilentQuickRun(commandLine, state.settings.silent_quick)) {
+      // The quick format applies to this run only; nothing is saved.
+      state.settings.format = commandLine.quickFormat;
+      const Settings options = state.settings;
+      exitCode = RunQuickConversion(commandLine, options);
+    } else {
+      exitCode = RunWindow(instance, showCommand, commandLine, resources);
+    }
+  } catch (const std::exception& e) {
+    ReportStartFailure(e.what());
+    exitCode = 1;
+  }
+
+  resources.instanceMutex.reset();
+  AppState().backgroundBrush = nullptr;
+  AppState().panelBrush = nullptr;
+  resources.backgroundBrush.reset();
+  resources.panelBrush.reset();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return exitCode;
+}
 
 }  // namespace vellumora
