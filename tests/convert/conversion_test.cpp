@@ -5,7 +5,9 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string_view>
 
 #include "convert_test_support.h"
@@ -131,6 +133,13 @@ TEST_F(ConvertFileTest, FormatAndDestinationAreCheckedBeforeTheSourceIsOpened) {
   CloseHandle(writer);
 }
 
+// A test name from a fixture's file name: letters and digits only.
+std::string NameOf(const char* fixture) {
+  std::string name;
+  for (const char* p = fixture; *p != '\0' && *p != '.'; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return name;
+}
+
 // ---- Files that must fail: the design's message, nothing written, the source as it was.
 
 struct FailingCase {
@@ -139,6 +148,7 @@ struct FailingCase {
   const char* message;  // exact, or the start of libheif's own text when `prefix`
   bool prefix = false;
 };
+void PrintTo(const FailingCase& c, std::ostream* os) { *os << c.fixture << " as " << ToUtf8(c.format); }
 
 class FailingConversion : public ConvertFileTest, public ::testing::WithParamInterface<FailingCase> {};
 
@@ -168,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailingCase{"exif-orient-long.heic", L"PNG", "EXIF 方向欄位不正確"},
         FailingCase{"exif-jpg-limit-65534.heic", L"JPG", "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"},
         FailingCase{"exif-large-70k.heic", L"JPG", "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"},
-        FailingCase{"xmp-large-70k.heic", L"JPG", "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"}));
+        FailingCase{"xmp-large-70k.heic", L"JPG", "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"}),
+    [](const ::testing::TestParamInfo<FailingCase>& info) { return NameOf(info.param.fixture); });
 
 TEST_F(ConvertFileTest, AMissingSourceFailsWithTheReadMessage) {
   ConversionRequest request;
@@ -184,6 +195,7 @@ struct PictureCase {
   const char* fixture;
   UINT width, height;
 };
+void PrintTo(const PictureCase& c, std::ostream* os) { *os << c.fixture; }
 
 class PictureConversion : public ConvertFileTest, public ::testing::WithParamInterface<PictureCase> {};
 
@@ -216,7 +228,10 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, PictureConversion,
                                            PictureCase{"orient8-rotate-270cw.heic", 64, 48},
                                            PictureCase{"orient6-33x17.heic", 33, 17},
                                            PictureCase{"two-images-primary-second.heic", 64, 48},
-                                           PictureCase{"rgb-64x48.hif", 64, 48}, PictureCase{"UPPER.HEIC", 64, 48}));
+                                           PictureCase{"rgb-64x48.hif", 64, 48}, PictureCase{"UPPER.HEIC", 64, 48}),
+                         [](const ::testing::TestParamInfo<PictureCase>& info) {
+                           return NameOf(info.param.fixture) + (std::string_view(info.param.fixture).ends_with(".hif") ? "_hif" : "");
+                         });
 
 TEST_F(ConvertFileTest, PngKeepsAlphaAndJpgCompositesItOverWhite) {
   for (const char* name : {"alpha-64x48.heic", "alpha10-64x48.heic"}) {
