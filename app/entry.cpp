@@ -87,7 +87,6 @@ int RunWindow(HINSTANCE instance, int showCommand, const CommandLine& commandLin
                                       WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VSCROLL, CW_USEDEFAULT, CW_USEDEFAULT,
                                       size.cx, size.cy, nullptr, nullptr, instance, nullptr);
   if (!window) throw std::runtime_error("建立視窗失敗");
-  state.window = window;
 
   const DWORD corner = DWMWCP_ROUND;
   DwmSetWindowAttribute(window, DWMWA_WINDOW_CORNER_PREFERENCE, &corner, sizeof corner);  // cosmetic only

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -98,11 +99,15 @@ class Program {
     if (!process_) return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::set<HWND> answered;
+    std::map<HWND, int> emptyReads;
     while (WaitForSingleObject(process_.get(), 50) == WAIT_TIMEOUT) {
       for (HWND box : WindowsOf(id_, L"#32770")) {
-        if (!answered.insert(box).second) continue;
+        // A box is listed before it is filled in; read it once it is shown with its text.
+        if (answered.count(box) || !IsWindowVisible(box)) continue;
         std::wstring text(1024, L'\0');
         text.resize(static_cast<size_t>(GetDlgItemTextW(box, 0xFFFF, text.data(), 1024)));
+        if (text.empty() && ++emptyReads[box] < 40) continue;
+        answered.insert(box);
         boxes.push_back({WindowText(box), text});
         PostMessageW(box, WM_COMMAND, IDOK, 0);
       }
@@ -244,10 +249,14 @@ TEST_F(ProgramRun, WindowRunTakesOverLaterStartsAndEndsWithZeroWhenClosed) {
   EXPECT_EQ(bounds.bottom - bounds.top, expected.cy);
 
   {
-    // A later start hands its command line over and ends at once with 0.
+    // A later start hands its command line over, which restores the minimised window, and
+    // ends with 0.
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(window));
     Program second(L"");
     EXPECT_EQ(second.Finish(std::chrono::seconds(30)), std::optional<DWORD>(0));
     EXPECT_TRUE(second.boxes.empty());
+    EXPECT_FALSE(IsIconic(window));
   }
   {
     // A silent quick run ignores the running window and its mutex.
