@@ -1,5 +1,7 @@
 #include "convert/formats/exif_orientation.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 
 #include "convert/formats/byte_io.h"
@@ -60,12 +62,10 @@ Bytes NormalizeExifOrientation(std::span<const std::uint8_t> block) {
   }
   const auto rest = block.subspan(static_cast<std::size_t>(start));
 
-  Bytes payload;
-  if (!byte_io::HasAt(rest, 0, kExifMarker)) {
-    payload.reserve(kExifMarker.size() + rest.size());
-    byte_io::Append(payload, kExifMarker);
-  }
-  byte_io::Append(payload, rest);
+  const std::size_t framing = byte_io::HasAt(rest, 0, kExifMarker) ? 0 : kExifMarker.size();
+  Bytes payload(framing + rest.size());
+  std::copy(kExifMarker.begin(), kExifMarker.begin() + static_cast<std::ptrdiff_t>(framing), payload.begin());
+  std::copy(rest.begin(), rest.end(), payload.begin() + static_cast<std::ptrdiff_t>(framing));
 
   if (payload.size() < 14) {
     Fail("EXIF 標頭不完整");

@@ -53,23 +53,34 @@ Bytes Fill(std::size_t size, const Bytes& seed) {
   return out;
 }
 
-// Bitwise CRC-32 and plain Adler-32, written independently of the library's table versions.
+// CRC-32 and Adler-32 written independently of the library's versions (table built here from the
+// polynomial; Adler sums reduced every 4,096 bytes, far below the overflow bound).
 std::uint32_t SlowCrc32(const std::uint8_t* p, std::size_t n) {
+  static const std::vector<std::uint32_t> table = [] {
+    std::vector<std::uint32_t> t(256);
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+      t[i] = c;
+    }
+    return t;
+  }();
   std::uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-  }
+  for (std::size_t i = 0; i < n; ++i) c = table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
   return ~c;
 }
 
 std::uint32_t SlowAdler32(const Bytes& d) {
-  std::uint32_t a = 1, b = 0;
-  for (std::uint8_t v : d) {
-    a = (a + v) % 65521;
-    b = (b + a) % 65521;
+  std::uint64_t a = 1, b = 0;
+  for (std::size_t i = 0; i < d.size(); ++i) {
+    a += d[i];
+    b += a;
+    if (i % 4096 == 4095) {
+      a %= 65521;
+      b %= 65521;
+    }
   }
-  return (b << 16) | a;
+  return static_cast<std::uint32_t>(((b % 65521) << 16) | (a % 65521));
 }
 
 std::uint32_t Be32(const Bytes& d, std::size_t at) {
