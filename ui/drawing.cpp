@@ -1,5 +1,8 @@
 #include "ui/drawing.h"
 
+#include <string>
+#include <utility>
+
 #include "common/unique_handle.h"
 #include "ui/control_ids.h"
 #include "ui/window_state.h"
@@ -51,24 +54,35 @@ ButtonLook ButtonLookFor(int id, bool enabled, bool pressed) {
   return look;
 }
 
+// The four fonts belong here; the window state holds their handles for drawing and layout.
+struct FontOwners {
+  UniqueGdiObject body, title, heading, small;
+};
+
+FontOwners& OwnedFonts() {
+  static FontOwners owners;
+  return owners;
+}
+
 void DeleteFonts() {
   MainWindowState& state = AppState();
-  for (HFONT* font : {&state.bodyFont, &state.titleFont, &state.headingFont, &state.smallFont}) {
-    if (*font != nullptr) DeleteObject(*font);
-    *font = nullptr;
-  }
+  state.bodyFont = state.titleFont = state.headingFont = state.smallFont = nullptr;
+  OwnedFonts() = FontOwners{};
 }
 
 void CreateFonts() {
   MainWindowState& state = AppState();
-  // The new fonts go to the controls before the old ones are deleted, so that no control is
-  // ever left holding a deleted font.
-  UniqueGdiObject oldBody(state.bodyFont), oldTitle(state.titleFont), oldHeading(state.headingFont),
-      oldSmall(state.smallFont);
-  state.bodyFont = MakeFont(15, FW_NORMAL);
-  state.titleFont = MakeFont(29, FW_BOLD);
-  state.headingFont = MakeFont(19, FW_BOLD);
-  state.smallFont = MakeFont(13, FW_NORMAL);
+  FontOwners& owners = OwnedFonts();
+  // The old fonts are deleted only when this returns, after every control holds a new one.
+  const FontOwners old = std::move(owners);
+  owners.body.reset(MakeFont(15, FW_NORMAL));
+  owners.title.reset(MakeFont(29, FW_BOLD));
+  owners.heading.reset(MakeFont(19, FW_BOLD));
+  owners.small.reset(MakeFont(13, FW_NORMAL));
+  state.bodyFont = static_cast<HFONT>(owners.body.get());
+  state.titleFont = static_cast<HFONT>(owners.title.get());
+  state.headingFont = static_cast<HFONT>(owners.heading.get());
+  state.smallFont = static_cast<HFONT>(owners.small.get());
   for (const auto& [id, control] : state.controls) {
     if (control == nullptr) continue;
     HFONT font = id == IDC_STATUS ? state.smallFont : state.bodyFont;
