@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -20,9 +18,6 @@ namespace {
 using namespace vellumora::testing;
 
 bool Contains(const Bytes& haystack, std::string_view needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
-}
-bool Contains(const Bytes& haystack, const Bytes& needle) {
   return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
 }
 
@@ -62,22 +57,6 @@ void ExpectUprightQuadrants(const DecodedFile& image, int tolerance) {
     EXPECT_NEAR(px[1], p.green, tolerance) << p.where;
     EXPECT_NEAR(px[0], p.blue, tolerance) << p.where;
   }
-}
-
-// The raw colour profile of a HEIF file's primary image, as libheif reads it.
-Bytes ProfileOf(const fs::path& heif) {
-  const Bytes file = ReadAll(heif);
-  Bytes profile;
-  heif_context* ctx = heif_context_alloc();
-  heif_image_handle* handle = nullptr;
-  if (heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr).code == heif_error_Ok &&
-      heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok) {
-    profile.resize(heif_image_handle_get_raw_color_profile_size(handle));
-    if (!profile.empty()) heif_image_handle_get_raw_color_profile(handle, profile.data());
-    heif_image_handle_release(handle);
-  }
-  heif_context_free(ctx);
-  return profile;
 }
 
 class ConvertFileTest : public ComTest {
@@ -277,50 +256,6 @@ TEST_F(ConvertFileTest, ExifComesOverWithOrientationOneAndOnlyTheFirstBlock) {
   REQUIRE_FIXTURE(noOrientation, "exif-be-no-orient.heic");
   const ConversionOutcome outcome = Convert(noOrientation, L"PNG");
   EXPECT_EQ(ExifOrientation(FindPngExif(ReadAll(outcome.output))), -1) << "none is added";
-}
-
-TEST_F(ConvertFileTest, LargestBlocksThatFitAJpgSegmentConvert) {
-  for (const char* name : {"exif-jpg-limit-65533.heic", "xmp-jpg-limit-65504.heic"}) {
-    REQUIRE_FIXTURE(fixture, name);
-    EXPECT_EQ(Convert(fixture, L"JPG").error, L"") << name;
-  }
-  for (const char* name : {"exif-jpg-limit-65534.heic", "exif-large-70k.heic", "xmp-large-70k.heic"}) {
-    REQUIRE_FIXTURE(fixture, name);
-    EXPECT_EQ(Convert(fixture, L"PNG").error, L"") << name << " fits a PNG";
-  }
-}
-
-TEST_F(ConvertFileTest, XmpLosesItsOrientationPropertiesOnly) {
-  REQUIRE_FIXTURE(attribute, "xmp-attr-orient6.heic");
-  REQUIRE_FIXTURE(element, "xmp-elem-orient6.heic");
-  REQUIRE_FIXTURE(quoted, "xmp-single-quoted.heic");
-  REQUIRE_FIXTURE(emptyFirst, "xmp-empty-then-full.heic");
-  for (const wchar_t* format : {L"JPG", L"PNG"}) {
-    const Bytes a = ReadAll(Convert(attribute, format).output);
-    EXPECT_TRUE(Contains(a, "rdf:Description"));
-    EXPECT_FALSE(Contains(a, "tiff:Orientation"));
-    const Bytes e = ReadAll(Convert(element, format).output);
-    EXPECT_TRUE(Contains(e, "rdf:Description"));
-    EXPECT_FALSE(Contains(e, "tiff:Orientation"));
-    EXPECT_TRUE(Contains(ReadAll(Convert(quoted, format).output), "tiff:Orientation='6'"));
-    EXPECT_TRUE(Contains(ReadAll(Convert(emptyFirst, format).output), "x:xmpmeta"));
-  }
-}
-
-TEST_F(ConvertFileTest, ColourProfileComesOverByteForByte) {
-  for (const char* name : {"icc-small.heic", "icc-large-66k.heic"}) {
-    REQUIRE_FIXTURE(fixture, name);
-    const Bytes profile = ProfileOf(fixture);
-    ASSERT_GT(profile.size(), 500u);
-    // PNG stores the profile in stored deflate blocks: contiguous within each 65,535 bytes.
-    const Bytes png = ReadAll(Convert(fixture, L"PNG").output);
-    EXPECT_TRUE(Contains(png, Bytes(profile.begin(), profile.begin() + std::min<size_t>(profile.size(), 65535))));
-    // JPG: in chunks of 65,519 bytes.
-    const Bytes jpg = ReadAll(Convert(fixture, L"JPG").output);
-    EXPECT_TRUE(Contains(jpg, Bytes(profile.begin(), profile.begin() + std::min<size_t>(profile.size(), 65519))));
-    EXPECT_TRUE(Contains(jpg, Bytes(profile.end() - static_cast<long>(profile.size() % 65519 ? profile.size() % 65519 : 65519),
-                                    profile.end())));
-  }
 }
 
 // ---- Names, folders, times.
