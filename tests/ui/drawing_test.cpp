@@ -99,25 +99,6 @@ Rendered Render(int id, UINT itemState, COLORREF text) {
   return r;
 }
 
-TEST(Drawing, ButtonLooksFollowRoleAndState) {
-  using namespace palette;
-  const ButtonLook pressedPrimary = ButtonLookFor(IDC_START, true, true);
-  EXPECT_EQ(pressedPrimary.fill, kPrimaryPressedFill);
-  EXPECT_EQ(pressedPrimary.border, kPrimaryPressedFill);
-  EXPECT_EQ(pressedPrimary.text, kPrimaryText);
-  EXPECT_EQ(ButtonLookFor(IDC_START, true, false).border, kPrimaryFill);
-  const ButtonLook disabledPrimary = ButtonLookFor(IDC_START, false, true);
-  EXPECT_EQ(disabledPrimary.fill, kDisabledFill);
-  EXPECT_EQ(disabledPrimary.border, kButtonBorder);
-  EXPECT_EQ(disabledPrimary.text, kDisabledText);
-  EXPECT_EQ(ButtonLookFor(IDC_CLEAR, true, true).fill, kButtonPressedFill);
-  EXPECT_EQ(ButtonLookFor(IDC_CLEAR, true, false).fill, kButtonFill);
-  EXPECT_EQ(ButtonLookFor(IDC_CLEAR, true, false).text, kButtonText);
-  EXPECT_TRUE(ButtonLookFor(IDC_MENU_INSTALL, true, false).smallFont);
-  EXPECT_TRUE(ButtonLookFor(IDC_MENU_REMOVE, false, false).smallFont);
-  EXPECT_FALSE(ButtonLookFor(IDC_ABOUT, true, false).smallFont);
-}
-
 TEST(Drawing, OwnerDrawnButtonsPaintFillBorderTextAndFocus) {
   TestWindow window;
   ASSERT_TRUE(window.hwnd());

@@ -102,24 +102,5 @@ TEST_F(Retargeting, FillingFoldersTouchesOnlyQueuedRowsThatLackOne) {
   ExpectUntouched(2);
 }
 
-TEST_F(Retargeting, NothingChangesWhileAutoIsOff) {
-  now_.auto_ = false;
-  const std::vector<ListRow> before = rows_;
-  RetargetWaitingRows(rows_, now_, true, true);
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    EXPECT_EQ(rows_[i].options, before[i].options);
-    EXPECT_EQ(rows_[i].queued, before[i].queued);
-  }
-}
-
-TEST(OptionRules, ContextMenuButtonsFollowTheRegistrationState) {
-  EXPECT_TRUE(ContextMenuButtonsFor(0).installEnabled);
-  EXPECT_FALSE(ContextMenuButtonsFor(0).removeEnabled);
-  EXPECT_TRUE(ContextMenuButtonsFor(1).installEnabled);
-  EXPECT_TRUE(ContextMenuButtonsFor(1).removeEnabled);
-  EXPECT_FALSE(ContextMenuButtonsFor(2).installEnabled);
-  EXPECT_TRUE(ContextMenuButtonsFor(2).removeEnabled);
-}
-
 }  // namespace
 }  // namespace vellumora
