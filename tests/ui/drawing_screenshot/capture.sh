@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Screenshot of the main window's drawing under a virtual X display at a chosen dpi, in a Wine
-# prefix of its own per dpi (a copy of the cached prefix with the X11 driver and LogPixels set),
+# prefix with the X11 driver (for a dpi other than 96, a copy of its own with LogPixels set),
 # then checks the colours at the points the capture program names against the palette.
 # Usage: capture.sh PROGRAM BUILD_DIR PREFIX_TEMPLATE DPI OUTPUT_PNG [scrolled]
 # Exit codes: 0 saved and checked; 1 failed; 77 skipped (no Xvfb or ImageMagick).
@@ -19,7 +19,8 @@ for tool in Xvfb import convert; do
 done
 [ -f "$program" ] || { echo "build $program first" >&2; exit 1; }
 
-export WINEPREFIX="$build/wineprefix-x11-dpi$dpi"
+# 96 dpi is the default: the build's X11 prefix serves as it is. Other dpis get a copy each.
+if [ "$dpi" = 96 ]; then export WINEPREFIX="$build/wineprefix-x11"; else export WINEPREFIX="$build/wineprefix-x11-dpi$dpi"; fi
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 n=95
 while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
@@ -41,7 +42,7 @@ export DISPLAY=":$n"
 # The server must draw on this display, not on one left from an earlier run.
 "$repo/scripts/wine-prefix.sh" stop "$WINEPREFIX"
 "$repo/scripts/wine-prefix.sh" ensure "$template" "$WINEPREFIX" x11
-if [ ! -f "$WINEPREFIX/.logpixels-$dpi" ]; then
+if [ "$dpi" != 96 ] && [ ! -f "$WINEPREFIX/.logpixels-$dpi" ]; then
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
