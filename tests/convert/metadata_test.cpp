@@ -17,6 +17,8 @@ class MetadataTest : public ::testing::Test {
   void Open(const char* name) {
     const fs::path fixture = FixturesDir() / ToUtf16(name);
     ASSERT_TRUE(fs::exists(fixture)) << name;
+    heif_.primary.reset();  // the handle before its context, both before their bytes
+    heif_.context.reset();
     bytes_ = ReadAll(fixture);
     heif_ = OpenHeif(bytes_);
   }
@@ -44,7 +46,8 @@ class MetadataTest : public ::testing::Test {
     Bytes written;
     ASSERT_EQ(heif_context_write(heif_.context.get(), &writer, &written).code, heif_error_Ok);
     // The old context reads the old bytes: release it before they go.
-    heif_ = OpenedHeif{};
+    heif_.primary.reset();
+    heif_.context.reset();
     bytes_ = std::move(written);
     heif_ = OpenHeif(bytes_);
   }
