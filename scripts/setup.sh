@@ -56,8 +56,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- 2. libde265 and libheif for the MinGW target ----------------------------
-# Bump when the way the libraries are built changes, so caches are rebuilt.
-recipe=r2
+# The build recipe (flags, options, scripts/patches/) is shared with scripts/bench.sh, which
+# builds the same sources natively as the decoding floor. Its recipe name names the cache.
+. "$here/heif-deps.sh"
+recipe="$heif_deps_recipe"
 
 # Lists the versions of a source package that apt knows, newest first.
 source_versions() {
@@ -108,40 +110,11 @@ if [ -f "$deps/.complete" ]; then
   say "dependencies cached: $deps"
 else
   say "building libde265 $de265_ver and libheif $heif_ver for MinGW into $deps"
-  work="$(mktemp -d)"
-  trap 'rm -rf "$work"' EXIT
   rm -rf "$deps"
-  tar -C "$work" -xzf "$de265_tar"
-  tar -C "$work" -xzf "$heif_tar"
-  de265_src="$(find "$work" -maxdepth 1 -type d -name 'libde265-*' | head -n1)"
-  heif_src="$(find "$work" -maxdepth 1 -type d -name 'libheif-*' | head -n1)"
-  for p in "$here"/patches/libde265-*.patch; do [ -f "$p" ] && patch -d "$de265_src" -p1 < "$p"; done
-  for p in "$here"/patches/libheif-*.patch; do [ -f "$p" ] && patch -d "$heif_src" -p1 < "$p"; done
-  toolchain="$repo/cmake/mingw-w64-x86_64.cmake"
-  common_flags=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release
-                -DCMAKE_INSTALL_PREFIX="$deps" -DBUILD_SHARED_LIBS=OFF
-                -DCMAKE_POSITION_INDEPENDENT_CODE=OFF)
-  cmake -S "$de265_src" -B "$work/b-de265" "${common_flags[@]}" \
-    -DENABLE_SDL=OFF -DENABLE_DECODER=OFF -DENABLE_ENCODER=OFF >"$work/de265.log" 2>&1 \
-    || { tail -n 40 "$work/de265.log"; exit 1; }
-  cmake --build "$work/b-de265" --target install >>"$work/de265.log" 2>&1 || { tail -n 40 "$work/de265.log"; exit 1; }
-  heif_off=()
-  for o in X265 KVAZAAR UVG266 VVDEC VVENC OpenH264_DECODER DAV1D AOM_DECODER AOM_ENCODER SvtEnc RAV1E \
-           JPEG_DECODER JPEG_ENCODER OpenJPEG_ENCODER OpenJPEG_DECODER FFMPEG_DECODER OPENJPH_ENCODER; do
-    heif_off+=(-DWITH_$o=OFF -DWITH_${o}_PLUGIN=OFF)
-  done
-  cmake -S "$heif_src" -B "$work/b-heif" "${common_flags[@]}" "${heif_off[@]}" \
-    -DWITH_LIBDE265=ON -DWITH_LIBDE265_PLUGIN=OFF \
-    -DLIBDE265_INCLUDE_DIR="$deps/include" -DLIBDE265_LIBRARY="$deps/lib/libde265.a" \
-    -DCMAKE_C_FLAGS="-DLIBDE265_STATIC_BUILD" -DCMAKE_CXX_FLAGS="-DLIBDE265_STATIC_BUILD" \
-    -DENABLE_PLUGIN_LOADING=OFF -DWITH_EXAMPLES=OFF -DWITH_GDK_PIXBUF=OFF -DWITH_LIBSHARPYUV=OFF \
-    -DWITH_UNCOMPRESSED_CODEC=OFF -DWITH_HEADER_COMPRESSION=OFF -DBUILD_TESTING=OFF -DWITH_FUZZERS=OFF \
-    -DCMAKE_DISABLE_FIND_PACKAGE_Doxygen=ON >"$work/heif.log" 2>&1 \
-    || { tail -n 40 "$work/heif.log"; exit 1; }
-  cmake --build "$work/b-heif" --target install >>"$work/heif.log" 2>&1 || { tail -n 40 "$work/heif.log"; exit 1; }
+  build_heif_deps "$repo/cmake/mingw-w64-x86_64.cmake" "$de265_tar" "$heif_tar" "$deps" "$cache/logs-$recipe" \
+    || { loud "building libde265/libheif failed (logs in $cache/logs-$recipe)"; exit 1; }
   printf 'libheif %s\nlibde265 %s\nrecipe %s\n' "$heif_ver" "$de265_ver" "$recipe" > "$deps/VERSIONS"
   touch "$deps/.complete"
-  rm -rf "$work"; trap - EXIT
   say "dependencies built"
 fi
 
