@@ -238,8 +238,9 @@ TEST_F(ProgramRun, WindowRunTakesOverLaterStartsAndEndsWithZeroWhenClosed) {
   EXPECT_EQ(WindowText(window), L"Vellumora Convert");
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
-  EXPECT_EQ(style & (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VSCROLL),
-            WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VSCROLL);
+  // WS_VSCROLL is given at creation, but the system takes it away again as soon as the layout
+  // finds nothing to scroll, so only the lasting styles are compared.
+  EXPECT_EQ(style & (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
   EXPECT_EQ(exStyle & (WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES), WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES);
   RECT workArea{}, bounds{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
