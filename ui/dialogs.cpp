@@ -60,7 +60,7 @@ std::vector<std::wstring> PickPaths(bool pickFolders, bool allowMultiple) {
 }
 
 std::wstring AboutText() {
-  std::wstring text = L"版本 1.0.1\n\nthe Vellumora Convert team\n電子郵件：<a href=\"";
+  std::wstring text = L"版本 1.0.1\n\nVellumora Convert 團隊\n電子郵件：<a href=\"";
   text += kAboutMailLink;
   text += L"\">team@vellumora.example</a>\n網站：<a href=\"";
   text += kAboutWebLink;
