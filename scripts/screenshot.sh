@@ -10,46 +10,14 @@ out="${2:-$build/window-screenshot.png}"
 program="$build/tests/ui/vellumora_window_screenshot.exe"
 prefix="$build/wineprefix-x11"
 
-for tool in Xvfb import convert; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
+source "$here/xvfb-capture.sh"
+xvfb_capture_require_tools
 [ -x "$build/wine-run-x11.sh" ] && [ -f "$program" ] || { echo "build $program first" >&2; exit 1; }
 
-# A display number nobody uses.
-n=91
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-work="$(mktemp -d)"
-Xvfb ":$n" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-program_pid=""
-cleanup() {
-  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
-  "$here/wine-prefix.sh" stop "$prefix"
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-export DISPLAY=":$n"
-
-# A server left from another display would keep drawing there.
-"$here/wine-prefix.sh" stop "$prefix"
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-"$build/wine-run-x11.sh" "$program" "$(winpath "$work/ready")" "$(winpath "$work/done")" </dev/null >"$work/log" 2>&1 &
-program_pid=$!
-for _ in $(seq 600); do
-  [ -s "$work/ready" ] && break
-  kill -0 "$program_pid" 2>/dev/null || break
-  sleep 0.1
-done
-[ -s "$work/ready" ] || { echo "the window did not come up" >&2; cat "$work/log" >&2; exit 1; }
-dpi="$(tr -d '\r\n' <"$work/ready")"
-
-import -display ":$n" -window root "$out"
-touch "$work/done"
-wait "$program_pid" || { echo "the screenshot program failed" >&2; exit 1; }
-program_pid=""
+xvfb_capture_start 91 1280x900x24 "$prefix"
+xvfb_capture_launch "$build/wine-run-x11.sh" "$program"
+dpi="$(tr -d '\r\n' <"$capture_work/ready")"
+xvfb_capture_take "$out" screenshot
 echo "saved $out (window at $dpi dpi)"
 
 # The page colour beside the panels and the white panel itself must be where the layout puts them.

@@ -11,13 +11,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/background_jobs.h"
 #include "app/single_instance.h"
 #include "common/guid_text.h"
+#include "tests/ui/screenshot_support.h"
 #include "ui/control_ids.h"
 #include "ui/drawing.h"
 #include "ui/main_window.h"
@@ -25,20 +25,6 @@
 
 namespace vellumora {
 namespace {
-
-void Pump(std::chrono::milliseconds duration, const std::wstring& until = L"") {
-  const auto end = std::chrono::steady_clock::now() + duration;
-  while (std::chrono::steady_clock::now() < end) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) continue;
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    if (!until.empty() && std::filesystem::exists(until)) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-  }
-}
 
 struct Expectations {
   HWND window = nullptr;
@@ -99,13 +85,7 @@ int Run(const std::wstring& readyFile, const std::wstring& doneFile, bool scroll
   InitCommonControlsEx(&controls);
 
   const std::wstring className = InstanceName();
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = MainWindowProc;
-  windowClass.hInstance = state.instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = className.c_str();
-  if (!RegisterClassExW(&windowClass)) return 2;
+  if (!test::RegisterMainWindowClass(className)) return 2;
   // Under Xvfb without a window manager the window has no frame: the client area is the window.
   const int width = MulDiv(1100, state.dpi, 96);
   const int height = MulDiv(scrolled ? 600 : 740, state.dpi, 96);
@@ -126,7 +106,7 @@ int Run(const std::wstring& readyFile, const std::wstring& doneFile, bool scroll
   if (scrolled) SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
   SetFocus(GetControl(IDC_ADD_FILES));
   SendMessageW(GetControl(IDC_START), BM_SETSTATE, TRUE, 0);  // held down
-  Pump(std::chrono::milliseconds(1500));
+  test::PumpFor(std::chrono::milliseconds(1500));
 
   Expectations expect;
   expect.window = window;
@@ -179,10 +159,10 @@ int Run(const std::wstring& readyFile, const std::wstring& doneFile, bool scroll
     std::fclose(ready);
     MoveFileExW((readyFile + L".part").c_str(), readyFile.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
-  Pump(std::chrono::milliseconds(60000), doneFile);
+  test::PumpFor(std::chrono::milliseconds(60000), doneFile);
 
   DestroyWindow(window);
-  Pump(std::chrono::milliseconds(100));
+  test::PumpFor(std::chrono::milliseconds(100));
   DeleteFonts();
   DeleteObject(state.backgroundBrush);
   DeleteObject(state.panelBrush);

@@ -8,12 +8,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/background_jobs.h"
 #include "app/single_instance.h"
+#include "tests/ui/screenshot_support.h"
 #include "ui/control_ids.h"
 #include "ui/file_list.h"
 #include "ui/main_window.h"
@@ -22,19 +22,6 @@
 
 namespace vellumora {
 namespace {
-
-void Pump(std::chrono::milliseconds duration, const std::wstring& until = L"") {
-  const auto end = std::chrono::steady_clock::now() + duration;
-  while (std::chrono::steady_clock::now() < end) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    if (!until.empty() && std::filesystem::exists(until)) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-  }
-}
 
 void Finish(std::uint64_t index, const std::wstring& output, const std::wstring& error, const std::wstring& warning) {
   auto& state = AppState();
@@ -62,13 +49,7 @@ int Run(const std::wstring& readyFile, const std::wstring& doneFile) {
   InitCommonControls();
 
   const std::wstring className = InstanceName();
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = MainWindowProc;
-  windowClass.hInstance = state.instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = className.c_str();
-  if (!RegisterClassExW(&windowClass)) return 2;
+  if (!test::RegisterMainWindowClass(className)) return 2;
   HWND window = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, className.c_str(), L"Vellumora Convert",
                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VSCROLL, 0, 0, MulDiv(1120, state.dpi, 96),
                                 MulDiv(800, state.dpi, 96), nullptr, nullptr, state.instance, nullptr);
@@ -100,12 +81,12 @@ int Run(const std::wstring& readyFile, const std::wstring& doneFile) {
   select.state = LVIS_SELECTED;
   SendMessageW(GetControl(IDC_LIST), LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&select));
 
-  Pump(std::chrono::milliseconds(1500));
+  test::PumpFor(std::chrono::milliseconds(1500));
   if (FILE* ready = _wfopen(readyFile.c_str(), L"w")) {
     std::fprintf(ready, "%u\n", GetDpiForWindow(window));
     std::fclose(ready);
   }
-  Pump(std::chrono::milliseconds(60000), doneFile);
+  test::PumpFor(std::chrono::milliseconds(60000), doneFile);
 
   state.converting = false;  // nothing really runs: let the window close
   DestroyWindow(window);
