@@ -36,12 +36,14 @@ std::array<ControlPlacement, kPlacedControlCount> ControlPlacements(ContentSize 
       {IDC_FORMAT, c, 157, 290, 180},  // combo heights are their dropped-down lists
       {IDC_QUALITY_LABEL, c, 190, 290, 22},
       {IDC_QUALITY, c, 215, 290, 24},
-      {IDC_QUALITY_HINT, c, 242, 290, 30},
+      // The two-line hint and note get the full height down to the next control: 30 and 32
+      // units clip the second line of 13-pixel text.
+      {IDC_QUALITY_HINT, c, 242, 290, 40},
       {IDC_DESTINATION_LABEL, c, 284, 290, 22},
       {IDC_DESTINATION, c, 309, 290, 180},
       {IDC_FOLDER, c, 343, 290, 28},
       {IDC_BROWSE_FOLDER, c, 378, 290, 32},
-      {IDC_GUARANTEE_NOTE, c, 419, 290, 32},
+      {IDC_GUARANTEE_NOTE, c, 419, 290, 37},
       {IDC_RECYCLE, c, 456, 290, 24},
       {IDC_AUTO, c, 486, 290, 24},
       {IDC_ABOUT, W - 132, 18, 108, 32},

@@ -74,7 +74,16 @@ TEST(Layout, At144DpiEveryCoordinateIsScaledByOneAndAHalfWithRounding) {
   const PixelRect hint = PlacementToPixels(Placement(content, IDC_QUALITY_HINT), 144, 0);
   EXPECT_EQ(hint.x, 1158);
   EXPECT_EQ(hint.y, 363);
-  EXPECT_EQ(hint.height, 45);
+  EXPECT_EQ(hint.height, 60);
+  // Both two-line labels reach down to, and not into, the control below them.
+  const auto bottom = [&](int id) {
+    const ControlPlacement p = Placement(content, id);
+    return p.y + p.height;
+  };
+  EXPECT_LE(bottom(IDC_QUALITY_HINT), Placement(content, IDC_DESTINATION_LABEL).y);
+  EXPECT_GE(bottom(IDC_QUALITY_HINT), 242 + 2 * 19);
+  EXPECT_LE(bottom(IDC_GUARANTEE_NOTE), Placement(content, IDC_RECYCLE).y);
+  EXPECT_GE(bottom(IDC_GUARANTEE_NOTE), 419 + 2 * 18);
   // The scroll position is in pixels and is subtracted after scaling.
   EXPECT_EQ(PlacementToPixels(Placement(content, IDC_LIST), 144, 100).y, 233);
   EXPECT_EQ(ScaleLength(43, 144), 65);
