@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# Speed and memory of the Windows build (under Wine) beside native tools, in one run on one
+# machine:
+#   decode   libheif decoding as the pipeline calls it: bench/decode_probe under Wine against
+#            the same program built natively with the same libheif (the floor);
+#   convert  whole silent conversions (VellumoraConvert.exe --quick FMT --silent FILE, with the
+#            verification read-back and decode) against heif-convert and ImageMagick convert,
+#            runs alternating, wall time and peak memory, JPG and PNG;
+#   stages   where one conversion spends its time (bench/stage_bench, stage timing on);
+#   scan     CollectInputs over 10,000 files in nested folders (bench/scan_bench).
+# Results: build-bench-win/bench-results-<date>.txt (and bench-results.txt, the latest).
+# Nothing here asserts a time: it measures and prints.
+#
+# Usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only PART[,PART...]] [--no-build]
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+repo="$(cd "$here/.." && pwd)"
+reps=3
+decode_reps=5
+parts="decode,convert,stages,scan"
+build=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --reps) reps="$2"; shift 2 ;;
+    --decode-reps) decode_reps="$2"; shift 2 ;;
+    --only) parts="$2"; shift 2 ;;
+    --no-build) build=0; shift ;;
+    *) echo "usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only decode,convert,stages,scan] [--no-build]" >&2; exit 2 ;;
+  esac
+done
+want() { [[ ",$parts," == *",$1,"* ]]; }
+say() { printf '[bench] %s\n' "$*" >&2; }
+
+win="$repo/build-bench-win"
+nat="$repo/build-bench-native"
+samples="$repo/../shared/samples"
+cache="${VELLUMORA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vellumora}"
+
+# --- Dependencies, the native floor and the two builds --------------------------------------
+if [ $build -eq 1 ]; then
+  bash "$here/setup.sh"
+fi
+set -a; . "$repo/.deps.env"; set +a
+. "$here/heif-deps.sh"
+heif_ver="$(awk '$1 == "libheif" {print $2}' "$VELLUMORA_DEPS_DIR/VERSIONS")"
+de265_ver="$(awk '$1 == "libde265" {print $2}' "$VELLUMORA_DEPS_DIR/VERSIONS")"
+win_recipe="$(awk '$1 == "recipe" {print $2}' "$VELLUMORA_DEPS_DIR/VERSIONS")"
+floor="$cache/native-libheif-$heif_ver"
+floor_stamp="libheif $heif_ver libde265 $de265_ver recipe $heif_deps_recipe"
+if [ $build -eq 1 ]; then
+  if [ "$(cat "$floor/.complete" 2>/dev/null)" != "$floor_stamp" ]; then
+    say "building the native floor: $floor_stamp"
+    rm -rf "$floor"
+    build_heif_deps native "$cache/downloads/libde265_$de265_ver.orig.tar.gz" \
+      "$cache/downloads/libheif_$heif_ver.orig.tar.gz" "$floor" "$floor.logs"
+    echo "$floor_stamp" > "$floor/.complete"
+  fi
+  say "building $win"
+  cmake -S "$repo" -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+    -DVELLUMORA_BENCH=ON -DVELLUMORA_TESTS=OFF -DVELLUMORA_DEPS_DIR="$VELLUMORA_DEPS_DIR" >"$win.configure.log" 2>&1 \
+    || { tail -n 30 "$win.configure.log"; exit 1; }
+  cmake --build "$win" --target VellumoraConvert decode_probe decode_probe_counted stage_bench encode_probe scan_bench \
+    >"$win.build.log" 2>&1 || { tail -n 30 "$win.build.log"; exit 1; }
+  say "building $nat"
+  cmake -S "$repo" -B "$nat" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELLUMORA_BENCH=ON \
+    -DVELLUMORA_DEPS_DIR="$floor" >"$nat.configure.log" 2>&1 || { tail -n 30 "$nat.configure.log"; exit 1; }
+  cmake --build "$nat" --target decode_probe decode_probe_counted vellumora-fixtures \
+    >"$nat.build.log" 2>&1 || { tail -n 30 "$nat.build.log"; exit 1; }
+fi
+
+# --- Wine: the build's own prefix, a running server, quiet -----------------------------------
+export WINEPREFIX="$win/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+"$here/wine-prefix.sh" ensure "$VELLUMORA_WINEPREFIX_TEMPLATE" "$WINEPREFIX" null
+server_pid() {
+  local id p
+  id="$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")"
+  for p in $(pgrep -x wineserver64 || true) $(pgrep -x wineserver || true); do
+    case "$(readlink "/proc/$p/cwd" 2>/dev/null)" in */"$id") echo "$p"; return ;; esac
+  done
+}
+server_ticks() { local p; p="$(server_pid)"; [ -n "$p" ] && awk '{print $14 + $15}' "/proc/$p/stat" || echo 0; }
+ticks_per_s="$(getconf CLK_TCK)"
+winpath() { winepath -w "$1" 2>/dev/null; }
+
+# --- The photographs ---------------------------------------------------------------------------
+photos="$win/photos"
+mkdir -p "$photos"
+if [ ! -s "$photos/large-12mp.heic" ]; then
+  say "making large-12mp.heic with the fixture maker"
+  "$nat/tests/fixtures/vellumora-fixtures" --one large-12mp.heic "$photos/large-12mp.heic" >/dev/null
+fi
+set_files=()
+set_names=()
+add_photo() {  # path label
+  if [ -s "$1" ]; then set_files+=("$1"); set_names+=("$2"); else say "skipping $2: $1 is absent"; fi
+}
+add_photo "$samples/pillow-heif/pug.heic" "pug.heic (iPhone 13 Pro grid 4032x3024, 48 tiles)"
+add_photo "$samples/metadata-extractor-images/IMG_1034.heic" "IMG_1034.heic (iPhone 8 grid 4032x3024)"
+add_photo "$samples/metadata-extractor-images/Issue 487.heic" "Issue 487.heic (Samsung S10+ grid 4032x3024, rotated)"
+add_photo "$photos/large-12mp.heic" "large-12mp.heic (ours: single image 4032x3024)"
+add_photo "$samples/pillow-heif/cat.hif" "cat.hif (Sony 10-bit 4:2:2 grid 4240x2832)"
+
+stamp="$(date +%Y%m%d-%H%M%S)"
+results="$win/bench-results-$stamp.txt"
+exec > >(tee "$results") 2>&1
+ln -sfn "$(basename "$results")" "$win/bench-results.txt"
+
+# measure CMD...: runs CMD with its output discarded; sets `measured` to "TM <wall s> <max RSS KiB>".
+measure() {
+  local t; t="$(mktemp)"
+  /usr/bin/time -f 'TM %e %M' -o "$t" "$@" >/dev/null 2>&1 || true
+  measured="$(grep '^TM' "$t" || true)"
+  rm -f "$t"
+}
+median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b + 0 == 0) print "n/a"; else printf "%.2f", a / b}'; }
+
+echo "Vellumora Convert benchmark, $(date -R)"
+echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "commit: $(git -C "$repo" rev-parse --short HEAD)$(git -C "$repo" diff --quiet HEAD -- 2>/dev/null || echo ' (with uncommitted changes)')"
+echo "Windows build: libheif $heif_ver + libde265 $de265_ver, recipe $win_recipe ($VELLUMORA_DEPS_DIR)"
+echo "native floor:  $(cat "$floor/.complete") ($floor)"
+echo "peers: heif-convert $(heif-convert 2>&1 | grep -o 'libheif version: [0-9.]*' | head -n1), $(/usr/bin/convert -version | head -n1 | cut -d' ' -f2-3); $(wine --version)"
+echo "repetitions: $reps per conversion (alternating), $decode_reps per decode; medians"
+echo
+
+# --- 1. Decoding -----------------------------------------------------------------------------------
+if want decode; then
+  echo "== Decode: libheif as the pipeline calls it (open + decode to 8-bit RGBA), median ms =="
+  echo "   CPU s = user + system of the process per decode; under Wine plus the wine server's CPU"
+  printf '%-58s %10s %10s %7s %9s %9s %9s\n' photograph native wine ratio "cpu nat" "cpu wine" "server"
+  for i in "${!set_files[@]}"; do
+    f="${set_files[$i]}"
+    nat_out="$( { /usr/bin/time -f 'CPU %U %S' "$nat/bench/decode_probe" --repeat "$decode_reps" "$f"; } 2>&1 )"
+    t0="$(server_ticks)"
+    win_out="$( { /usr/bin/time -f 'CPU %U %S' wine "$win/bench/decode_probe.exe" --repeat "$decode_reps" "$(winpath "$f")"; } 2>&1 )"
+    t1="$(server_ticks)"
+    n_ms="$(grep -o 'RESULT open_ms=[0-9.]* decode_ms=[0-9.]*' <<<"$nat_out" | awk -F'[= ]' '{print $3 + $5}')"
+    w_ms="$(grep -o 'RESULT open_ms=[0-9.]* decode_ms=[0-9.]*' <<<"$win_out" | awk -F'[= ]' '{print $3 + $5}')"
+    n_cpu="$(awk -v r="$decode_reps" '/^CPU/ {printf "%.2f", ($2 + $3) / r}' <<<"$nat_out")"
+    w_cpu="$(awk -v r="$decode_reps" '/^CPU/ {printf "%.2f", ($2 + $3) / r}' <<<"$win_out")"
+    s_cpu="$(awk -v a="$t0" -v b="$t1" -v r="$decode_reps" -v hz="$ticks_per_s" 'BEGIN {printf "%.2f", (b - a) / hz / r}')"
+    printf '%-58s %10s %10s %7s %9s %9s %9s\n' "${set_names[$i]}" "${n_ms:-fail}" "${w_ms:-fail}" \
+      "$(ratio "${w_ms:-0}" "${n_ms:-0}")" "$n_cpu" "$w_cpu" "$s_cpu"
+    if [ "$(grep -o 'checksum [0-9a-f]*' <<<"$nat_out" | head -n1)" != "$(grep -o 'checksum [0-9a-f]*' <<<"$win_out" | head -n1)" ]; then
+      echo "   note: the two builds decoded different pixels"
+    fi
+  done
+  echo
+fi
+
+# --- 2. Whole conversions against heif-convert and ImageMagick -----------------------------------
+if want convert; then
+  out="$win/bench-out"
+  settings="$win/bench-settings.ini"
+  echo "== Conversion: median wall s and peak memory MB (max RSS) per tool; ours under Wine =="
+  echo "   ours: VellumoraConvert.exe --quick FMT --silent FILE (write, read back, Exif check, decode check, rename)"
+  echo "   JPG quality 75 for all three: Wine's JPEG encoder always writes quality 75 (4:2:0), so the peers get 75 too;"
+  echo "   PNG with each tool's default compression"
+  echo "   peak memory: /usr/bin/time's maximum resident set of the process tree it waits for; for Wine that is the"
+  echo "   program's own process (the loader runs the .exe in-process); the shared wine server (~10 MB) is not counted"
+  printf '%-58s %4s %9s %9s %9s %7s %8s %8s %8s %7s\n' photograph fmt ours heif-conv magick "t ratio" "MB ours" "MB h-c" "MB magick" "m ratio"
+  for fmt in JPG PNG; do
+    rm -rf "$out"; mkdir -p "$out"
+    printf '[General]\nauto=false\ndestination=1\nfolder=%s\nformat=%s\nquality=75\nrecursive=false\nrecycle=false\nsilent_quick=false\n' \
+      "$(winpath "$out" | tr '\\' '/')" "$fmt" > "$settings"
+    ext="$(tr 'A-Z' 'a-z' <<<"$fmt")"
+    # ImageMagick reads -quality for PNG as zlib level and filter: give it only for JPG.
+    im_quality=(); [ "$fmt" = JPG ] && im_quality=(-quality 75)
+    for i in "${!set_files[@]}"; do
+      f="${set_files[$i]}"
+      ours_t=(); ours_m=(); hc_t=(); hc_m=(); im_t=(); im_m=(); failed=""
+      for ((r = 0; r < reps; r++)); do
+        VELLUMORA_SETTINGS_FILE="$(winpath "$settings")" measure \
+          wine "$win/VellumoraConvert.exe" --quick "$fmt" --silent "$(winpath "$f")"; m="$measured"
+        [ -n "$(ls "$out" 2>/dev/null)" ] || failed=" (ours failed)"
+        rm -f "$out"/*
+        ours_t+=("$(awk '{print $2}' <<<"$m")"); ours_m+=("$(awk '{print $3}' <<<"$m")")
+        measure heif-convert -q 75 "$f" "$out/hc.$ext"; m="$measured"
+        rm -f "$out"/*
+        hc_t+=("$(awk '{print $2}' <<<"$m")"); hc_m+=("$(awk '{print $3}' <<<"$m")")
+        measure /usr/bin/convert "$f" "${im_quality[@]}" "$out/im.$ext"; m="$measured"
+        rm -f "$out"/*
+        im_t+=("$(awk '{print $2}' <<<"$m")"); im_m+=("$(awk '{print $3}' <<<"$m")")
+      done
+      ot="$(printf '%s\n' "${ours_t[@]}" | median)"; om="$(printf '%s\n' "${ours_m[@]}" | median)"
+      ht="$(printf '%s\n' "${hc_t[@]}" | median)"; hm="$(printf '%s\n' "${hc_m[@]}" | median)"
+      it="$(printf '%s\n' "${im_t[@]}" | median)"; im="$(printf '%s\n' "${im_m[@]}" | median)"
+      printf '%-58s %4s %9s %9s %9s %7s %8.0f %8.0f %8.0f %7s%s\n' "${set_names[$i]}" "$fmt" "$ot" "$ht" "$it" \
+        "$(ratio "$ot" "$ht")" "$(awk -v k="$om" 'BEGIN {print k / 1024}')" "$(awk -v k="$hm" 'BEGIN {print k / 1024}')" \
+        "$(awk -v k="$im" 'BEGIN {print k / 1024}')" "$(ratio "$om" "$hm")" "$failed"
+    done
+  done
+  echo "   t ratio and m ratio: ours / heif-convert"
+  echo
+fi
+
+# --- 3. Stages of one conversion -----------------------------------------------------------------
+if want stages; then
+  out="$win/bench-out"
+  rm -rf "$out"; mkdir -p "$out"
+  echo "== Stages of one conversion under Wine (median ms over $reps runs; stage timing build) =="
+  for i in "${!set_files[@]}"; do
+    f="${set_files[$i]}"
+    case "$f" in *pug.heic|*large-12mp.heic) ;; *) continue ;; esac
+    for fmt in JPG PNG; do
+      res="$(wine "$win/bench/stage_bench.exe" --repeat "$reps" --format "$fmt" --quality 75 --out "$(winpath "$out")" "$(winpath "$f")" 2>&1 | grep '^RESULT' || true)"
+      echo "${set_names[$i]} -> $fmt:"
+      awk '{split($2, s, "="); split($3, m, "="); printf "   %-16s %9s\n", s[2], m[2]}' <<<"$res"
+    done
+    floor_ms="$("$nat/bench/decode_probe" --repeat "$decode_reps" "$f" | grep -o 'decode_ms=[0-9.]*' | cut -d= -f2)"
+    echo "   native decode floor (same libheif): $floor_ms ms"
+  done
+  echo
+fi
+
+# --- 4. Folder scan ----------------------------------------------------------------------------------
+if want scan; then
+  tree="$win/scan-tree"
+  if [ "$(cat "$tree.complete" 2>/dev/null)" != "10000" ]; then
+    rm -rf "$tree" "$tree.complete"
+    # 10 folders x 10 subfolders x 100 files = 10,000 files: 8 of every 10 are photographs
+    # (.heic, .HEIC, .heif, .hif), the rest other files, all empty.
+    for a in $(seq -w 0 9); do
+      for b in $(seq -w 0 9); do
+        d="$tree/album-$a/day-$b"; mkdir -p "$d"
+        (cd "$d" && for n in $(seq -w 0 99); do
+          case $((10#$n % 10)) in
+            0|1|2|3|4) echo -n "IMG_$n.heic" ;; 5) echo -n "IMG_$n.HEIC" ;; 6) echo -n "IMG_$n.heif" ;;
+            7) echo -n "IMG_$n.hif" ;; 8) echo -n "IMG_$n.jpg" ;; 9) echo -n "notes_$n.txt" ;;
+          esac; echo; done | xargs touch)
+      done
+    done
+    echo 10000 > "$tree.complete"
+  fi
+  echo "== Folder scan: CollectInputs over 10,000 files in 100 nested folders, recursive, under Wine =="
+  wine "$win/bench/scan_bench.exe" --repeat "$reps" "$(winpath "$tree")" 2>&1 | grep -E '^(run|RESULT)' | sed 's/^/   /'
+  echo
+fi
+
+echo "results written to $results"
