@@ -3,7 +3,7 @@
 #   build/native  - the platform-neutral code and its tests with the machine's compiler under
 #                   AddressSanitizer and UBSan, plus the native test-photograph maker;
 #   build/win     - VellumoraConvert.exe and the Windows test programs (MinGW-w64, static).
-# Usage: scripts/build.sh [native|win|all] [extra ninja targets...]
+# Usage: scripts/build.sh [native|win|all] [targets...]   (no targets: everything)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
@@ -16,6 +16,8 @@ source "$repo/.deps.env"
 export VELLUMORA_DEPS_DIR VELLUMORA_WINEPREFIX_TEMPLATE
 
 jobs="${VELLUMORA_JOBS:-$(nproc)}"
+targets=()
+[ $# -eq 0 ] || targets=(--target "$@")
 native="$repo/build/native"
 win="$repo/build/win"
 
@@ -23,7 +25,7 @@ if [ "$what" = native ] || [ "$what" = all ]; then
   if [ ! -f "$native/build.ninja" ]; then
     cmake -S "$repo" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUMORA_SANITIZE=ON >/dev/null
   fi
-  cmake --build "$native" -j "$jobs" "$@"
+  cmake --build "$native" -j "$jobs" "${targets[@]}"
 fi
 
 if [ "$what" = win ] || [ "$what" = all ]; then
@@ -38,5 +40,5 @@ if [ "$what" = win ] || [ "$what" = all ]; then
     cmake "$win" -DVELLUMORA_DEPS_DIR="$VELLUMORA_DEPS_DIR" \
       -DVELLUMORA_WINEPREFIX_TEMPLATE="$VELLUMORA_WINEPREFIX_TEMPLATE" >/dev/null
   fi
-  cmake --build "$win" -j "$jobs" "$@"
+  cmake --build "$win" -j "$jobs" "${targets[@]}"
 fi
