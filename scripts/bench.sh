@@ -113,7 +113,7 @@ measure() {
   measured="$(grep '^TM' "$t" || true)"
   rm -f "$t"
 }
-median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (NR % 2) printf "%.2f\n", v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b + 0 == 0) print "n/a"; else printf "%.2f", a / b}'; }
 
 echo "Vellumora Convert benchmark, $(date -R)"
@@ -137,8 +137,8 @@ if want decode; then
     t0="$(server_ticks)"
     win_out="$( { /usr/bin/time -f 'CPU %U %S' wine "$win/bench/decode_probe.exe" --repeat "$decode_reps" "$(winpath "$f")"; } 2>&1 )"
     t1="$(server_ticks)"
-    n_ms="$(grep -o 'RESULT open_ms=[0-9.]* decode_ms=[0-9.]*' <<<"$nat_out" | awk -F'[= ]' '{print $3 + $5}')"
-    w_ms="$(grep -o 'RESULT open_ms=[0-9.]* decode_ms=[0-9.]*' <<<"$win_out" | awk -F'[= ]' '{print $3 + $5}')"
+    n_ms="$(grep -o 'RESULT open_ms=[0-9.]* decode_ms=[0-9.]*' <<<"$nat_out" | awk -F'[= ]' '{printf "%.1f", $3 + $5}')"
+    w_ms="$(grep -o 'RESULT open_ms=[0-9.]* decode_ms=[0-9.]*' <<<"$win_out" | awk -F'[= ]' '{printf "%.1f", $3 + $5}')"
     n_cpu="$(awk -v r="$decode_reps" '/^CPU/ {printf "%.2f", ($2 + $3) / r}' <<<"$nat_out")"
     w_cpu="$(awk -v r="$decode_reps" '/^CPU/ {printf "%.2f", ($2 + $3) / r}' <<<"$win_out")"
     s_cpu="$(awk -v a="$t0" -v b="$t1" -v r="$decode_reps" -v hz="$ticks_per_s" 'BEGIN {printf "%.2f", (b - a) / hz / r}')"
