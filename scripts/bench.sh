@@ -56,17 +56,17 @@ if [ $build -eq 1 ]; then
       "$cache/downloads/libheif_$heif_ver.orig.tar.gz" "$floor" "$floor.logs"
     echo "$floor_stamp" > "$floor/.complete"
   fi
-  say "building $win"
+  say "building $win"; mkdir -p "$win" "$nat"
   cmake -S "$repo" -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-    -DVELLUMORA_BENCH=ON -DVELLUMORA_TESTS=OFF -DVELLUMORA_DEPS_DIR="$VELLUMORA_DEPS_DIR" >"$win.configure.log" 2>&1 \
-    || { tail -n 30 "$win.configure.log"; exit 1; }
+    -DVELLUMORA_BENCH=ON -DVELLUMORA_TESTS=OFF -DVELLUMORA_DEPS_DIR="$VELLUMORA_DEPS_DIR" >"$win/bench-configure.log" 2>&1 \
+    || { tail -n 30 "$win/bench-configure.log"; exit 1; }
   cmake --build "$win" --target VellumoraConvert decode_probe decode_probe_counted stage_bench encode_probe scan_bench \
-    >"$win.build.log" 2>&1 || { tail -n 30 "$win.build.log"; exit 1; }
+    >"$win/bench-build.log" 2>&1 || { tail -n 30 "$win/bench-build.log"; exit 1; }
   say "building $nat"
   cmake -S "$repo" -B "$nat" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELLUMORA_BENCH=ON \
-    -DVELLUMORA_DEPS_DIR="$floor" >"$nat.configure.log" 2>&1 || { tail -n 30 "$nat.configure.log"; exit 1; }
+    -DVELLUMORA_DEPS_DIR="$floor" >"$nat/bench-configure.log" 2>&1 || { tail -n 30 "$nat/bench-configure.log"; exit 1; }
   cmake --build "$nat" --target decode_probe decode_probe_counted vellumora-fixtures \
-    >"$nat.build.log" 2>&1 || { tail -n 30 "$nat.build.log"; exit 1; }
+    >"$nat/bench-build.log" 2>&1 || { tail -n 30 "$nat/bench-build.log"; exit 1; }
 fi
 
 # --- Wine: the build's own prefix, a running server, quiet -----------------------------------
