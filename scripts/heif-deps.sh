@@ -19,14 +19,22 @@ build_heif_deps() {
   tar -C "$work" -xzf "$heif_tar"
   de265_src="$(find "$work" -maxdepth 1 -type d -name 'libde265-*' | head -n1)"
   heif_src="$(find "$work" -maxdepth 1 -type d -name 'libheif-*' | head -n1)"
-  for p in "$patches"/libde265-*.patch; do
-    [ -f "$p" ] || continue
-    patch -d "$de265_src" -p1 --forward --quiet < "$p" || { echo "patch failed: $p" >&2; rm -rf "$work"; return 1; }
-  done
-  for p in "$patches"/libheif-*.patch; do
-    [ -f "$p" ] || continue
-    patch -d "$heif_src" -p1 --forward --quiet < "$p" || { echo "patch failed: $p" >&2; rm -rf "$work"; return 1; }
-  done
+  # The patches only make decoding faster; one written for another version that no longer
+  # applies is left out with a loud warning rather than stopping the set-up.
+  apply_patches() {
+    local src="$1" glob="$2"
+    for p in "$patches"/$glob; do
+      [ -f "$p" ] || continue
+      if patch -d "$src" -p1 --forward --quiet --dry-run < "$p" >/dev/null 2>&1; then
+        patch -d "$src" -p1 --forward --quiet < "$p" >/dev/null
+      else
+        printf '\n[setup] !!! %s does not apply to %s: building without it (slower decoding)\n\n' \
+          "$(basename "$p")" "$(basename "$src")" >&2
+      fi
+    done
+  }
+  apply_patches "$de265_src" 'libde265-*.patch'
+  apply_patches "$heif_src" 'libheif-*.patch'
 
   local common_flags=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix"
                       -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=OFF)
