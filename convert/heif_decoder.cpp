@@ -7,8 +7,12 @@ namespace vellumora {
 
 void CheckHeif(const heif_error& error) {
   if (error.code == heif_error_Ok) return;
-  if (error.message != nullptr && error.message[0] != '\0') throw std::runtime_error(error.message);
-  throw std::runtime_error("HEIC 解碼失敗");
+  // Some decoder messages end in a line break; it would show as an empty line in the status
+  // box and as \u000a in the report, so trailing white space is dropped.
+  std::string message = error.message != nullptr ? error.message : "";
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  throw std::runtime_error(message.empty() ? std::string("HEIC 解碼失敗") : message);
 }
 
 OpenedHeif OpenHeif(std::span<const std::uint8_t> bytes) {

@@ -140,6 +140,7 @@ TEST_P(FailingConversion, FailsWithItsMessageAndLeavesNothingBehind) {
   } else {
     EXPECT_EQ(ToUtf8(outcome.error), c.message);
   }
+  EXPECT_NE(outcome.error.back(), L'\n') << "a decoder's line break reached the message";
   EXPECT_TRUE(outcome.output.empty());
   EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{source_.filename().wstring()});
 }
