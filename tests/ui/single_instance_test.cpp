@@ -189,7 +189,8 @@ TEST_F(SecondStart, TenQuickStartsAtOnceAllLandInTheOneWindow) {
     processes.push_back(process);
   }
   EXPECT_EQ(WaitForPrograms(processes), std::vector<DWORD>(10, 0));
-  ASSERT_TRUE(PumpUntilIdle());
+  ASSERT_TRUE(PumpUntilIdle()) << "pending scans " << AppState().pendingScans << ", converting "
+                               << AppState().converting << ", rows " << AppState().rows.size();
   const auto& rows = AppState().rows;
   EXPECT_EQ(rows.size(), 10u);
   for (const ListRow& row : rows) EXPECT_EQ(row.options.format, L"JPG");
