@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "app/context_menu.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "tests/registry_test_support.h"
 
 namespace vellumora {
 namespace {
@@ -23,10 +25,7 @@ std::wstring ThisExecutable() {
   return std::wstring(buffer.data(), n);
 }
 
-bool KeyExists(const std::wstring& path) {
-  UniqueRegKey key;
-  return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
+using test::KeyExists;
 
 // A value's type and text, or type REG_NONE when it cannot be read.
 struct RegText {
@@ -108,11 +107,8 @@ std::string MessageOf(void (*action)(bool), bool argument) {
 class ContextMenuRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
-    lock_.reset(CreateMutexW(nullptr, FALSE, L"Local\\Vellumora.Tests.ContextMenuRegistry"));
-    ASSERT_TRUE(lock_);
-    const DWORD waited = WaitForSingleObject(lock_.get(), 120000);
-    ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
-    owned_ = true;
+    lock_.emplace();
+    ASSERT_TRUE(lock_->owned());
     for (const wchar_t* extension : kContextMenuExtensions) {
       if (!KeyExists(std::wstring(kRoot) + extension)) createdExtensions_.push_back(extension);
     }
@@ -125,7 +121,7 @@ class ContextMenuRegistry : public ::testing::Test {
     for (const std::wstring& extension : createdExtensions_) {
       RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kRoot) + extension).c_str());
     }
-    if (owned_) ReleaseMutex(lock_.get());
+    lock_.reset();
   }
 
   static void RemoveEverything() {
@@ -151,8 +147,7 @@ class ContextMenuRegistry : public ::testing::Test {
   }
 
  private:
-  UniqueHandle lock_;
-  bool owned_ = false;
+  std::optional<test::ContextMenuRegistryLock> lock_;
   std::vector<std::wstring> createdExtensions_;
 };
 

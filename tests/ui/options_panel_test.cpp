@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "common/unique_handle.h"
 #include "ui/options_panel.h"
 #include "ui/run_control.h"
+#include "tests/registry_test_support.h"
 #include "dialogs_driver.h"
 #include "window_test_support.h"
 
@@ -280,11 +282,8 @@ TEST(OptionsPanel, AboutButtonShowsTheAboutBox) {
 class ContextMenuButtons : public ::testing::Test {
  protected:
   void SetUp() override {
-    lock_.reset(CreateMutexW(nullptr, FALSE, L"Local\\Vellumora.Tests.ContextMenuRegistry"));
-    ASSERT_TRUE(lock_);
-    const DWORD waited = WaitForSingleObject(lock_.get(), 120000);
-    ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
-    owned_ = true;
+    lock_.emplace();
+    ASSERT_TRUE(lock_->owned());
     for (const wchar_t* extension : kContextMenuExtensions) {
       if (!KeyExists(kRoot + extension)) created_.push_back(kRoot + extension);
     }
@@ -294,12 +293,9 @@ class ContextMenuButtons : public ::testing::Test {
   void TearDown() override {
     RemoveEntries();
     for (const std::wstring& key : created_) RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-    if (owned_) ReleaseMutex(lock_.get());
+    lock_.reset();
   }
-  static bool KeyExists(const std::wstring& path) {
-    UniqueRegKey key;
-    return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-  }
+  static bool KeyExists(const std::wstring& path) { return test::KeyExists(path); }
   static void RemoveEntries() {
     for (const wchar_t* extension : kContextMenuExtensions) {
       for (const wchar_t* verb : kContextMenuVerbs) {
@@ -313,8 +309,7 @@ class ContextMenuButtons : public ::testing::Test {
 
  private:
   std::vector<std::wstring> created_;
-  UniqueHandle lock_;
-  bool owned_ = false;
+  std::optional<test::ContextMenuRegistryLock> lock_;
 };
 
 TEST_F(ContextMenuButtons, InstallAndRemoveFollowTheRegistration) {
