@@ -1,7 +1,6 @@
 // encode_probe: times the Windows Imaging Component's JPG and PNG encoders on a decoded
-// photograph, writing into two kinds of in-memory stream: the stream on an HGLOBAL that the
-// pipeline uses (CreateStreamOnHGlobal) and a stream of our own whose buffer grows by
-// doubling. It counts the encoder's Write calls, to tell the cost of compressing from the
+// photograph, writing into two kinds of in-memory stream: a stream on an HGLOBAL
+// (CreateStreamOnHGlobal) and the pipeline's own MemoryStream, whose buffer grows by doubling. It counts the encoder's Write calls, to tell the cost of compressing from the
 // cost of growing the stream.
 //
 //   encode_probe [--repeat N] FILE
@@ -22,81 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "convert/memory_stream.h"
+
 namespace vellumora {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// A growable in-memory IStream (doubling capacity), enough for WIC's encoders.
-class VectorStream final : public IStream {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IStream || riid == IID_ISequentialStream) {
-      *out = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* done) override {
-    const size_t n = position_ < bytes_.size() ? std::min<size_t>(size, bytes_.size() - position_) : 0;
-    if (n) std::memcpy(data, bytes_.data() + position_, n);
-    position_ += n;
-    if (done) *done = static_cast<ULONG>(n);
-    return n == size ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG size, ULONG* done) override {
-    ++writes;
-    if (position_ + size > bytes_.size()) {
-      if (position_ + size > bytes_.capacity()) bytes_.reserve(std::max<size_t>(position_ + size, bytes_.capacity() * 2));
-      bytes_.resize(position_ + size);
-    }
-    std::memcpy(bytes_.data() + position_, data, size);
-    position_ += size;
-    if (done) *done = size;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* result) override {
-    long long base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? static_cast<long long>(position_)
-                                                                               : static_cast<long long>(bytes_.size());
-    const long long target = base + move.QuadPart;
-    if (target < 0) return STG_E_INVALIDFUNCTION;
-    position_ = static_cast<size_t>(target);
-    if (result) result->QuadPart = position_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
-    bytes_.resize(static_cast<size_t>(size.QuadPart));
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-    *stat = {};
-    stat->type = STGTY_STREAM;
-    stat->cbSize.QuadPart = bytes_.size();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
-
-  unsigned long long writes = 0;
-
- private:
-  ULONG refs_ = 1;
-  std::vector<uint8_t> bytes_;
-  size_t position_ = 0;
-};
 
 // Forwards to another stream and counts the Write calls.
 class CountingStream final : public IStream {
@@ -234,21 +164,20 @@ int Run(int argc, char** argv) {
         unsigned long long writes = 0, size = 0;
         for (int i = 0; i < repeat; ++i) {
           double ms;
+          ComPtr<IStream> inner;
           if (hglobal) {
-            ComPtr<IStream> inner;
             if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &inner))) return 1;
-            ComPtr<CountingStream> counted;
-            counted.Attach(new CountingStream(inner.Get()));
-            ms = Encode(factory.Get(), counted.Get(), png, bgr, width, height);
-            writes = counted->writes;
-            size = StreamSize(inner.Get());
           } else {
-            ComPtr<VectorStream> own;
-            own.Attach(new VectorStream());
-            ms = Encode(factory.Get(), own.Get(), png, bgr, width, height);
-            writes = own->writes;
-            size = StreamSize(own.Get());
+            ComPtr<MemoryStream> own;
+            if (FAILED(MemoryStream::Create(own))) return 1;
+            inner = own;
           }
+          // Takes over the reference the object starts with (MinGW's Attach would add one).
+          ComPtr<CountingStream> counted;
+          *counted.GetAddressOf() = new CountingStream(inner.Get());
+          ms = Encode(factory.Get(), counted.Get(), png, bgr, width, height);
+          writes = counted->writes;
+          size = StreamSize(inner.Get());
           if (ms < 0) {
             std::fprintf(stderr, "encoding failed\n");
             status = 1;
@@ -259,7 +188,7 @@ int Run(int argc, char** argv) {
         if (times.empty()) continue;
         std::sort(times.begin(), times.end());
         std::printf("RESULT format=%s stream=%s encode_ms=%.1f writes=%llu bytes=%llu size=%ux%u runs=%d\n",
-                    png ? "PNG" : "JPG", hglobal ? "hglobal" : "doubling", times[times.size() / 2], writes, size,
+                    png ? "PNG" : "JPG", hglobal ? "hglobal" : "memorystream", times[times.size() / 2], writes, size,
                     width, height, repeat);
         std::fflush(stdout);
       }

@@ -77,7 +77,7 @@ int Run(int argc, wchar_t** argv) {
       if (perStage.find(stage.name) == perStage.end()) order.push_back(stage.name);
       perStage[stage.name].push_back(stage.milliseconds);
       timed += stage.milliseconds;
-      std::printf(" %s %.1f", stage.name.c_str(), stage.milliseconds);
+      std::printf(" %s %.1f (peak %.0f MiB)", stage.name.c_str(), stage.milliseconds, stage.peakMegabytes);
     }
     std::printf("\n");
     std::fflush(stdout);

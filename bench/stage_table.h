@@ -10,6 +10,9 @@ struct StageTotal {
   std::string name;
   double milliseconds = 0;
   long long count = 0;
+  // The process's peak working set when the stage last ended, in MiB: the first stage at
+  // which it reaches its final value is where the conversion's memory peaks.
+  double peakMegabytes = 0;
 };
 
 // Returns the process-wide table in the order in which the stages first finished, and empties

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "common/text.h"
 #include "convert/formats/jpeg_container.h"
@@ -29,10 +30,10 @@ std::wstring MessageOf(const std::exception& e) noexcept {
 
 // Steps 1 to 11: everything up to the committed output. The working state lives in locals
 // declared in the order it is created, so it is released in reverse order on every path:
-// the libheif image, options, handle and context, then the source bytes, then the handle on
-// the source. The decoded image, a JPG's packed pixels and the encoder's bytes are let go as
-// soon as the next step has its own copy, which keeps the peak memory near two images instead
-// of four. The source is closed before the recycle phase reopens it.
+// the packed image (libheif's decoded image, packed in place), options, handle and context,
+// then the source bytes, then the handle on the source. A JPG's pixels and the encoder's bytes
+// are let go as soon as the next step has what it needs, so the decoded pixels exist once and
+// never sit beside the encoded file. The source is closed before the recycle phase reopens it.
 std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& snapshot) {
   const Settings& options = request.options;
   if (options.format != L"JPG" && options.format != L"PNG") throw std::runtime_error("不支援的輸出格式");
@@ -66,11 +67,9 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
   PackedImage packed;
   {
     StageTimer timer("pack");
-    packed = PackPixels(decoded.image, isPng, heif.primary.get());
+    // Packed in place: the decoded image becomes the packed one, so the pixels exist once.
+    packed = PackPixels(std::move(decoded.image), isPng, heif.primary.get());
   }
-  // The packed copy is all that is needed from here on: libheif's RGBA image (4 bytes a pixel)
-  // goes now rather than at the end, so it never sits beside the encoder's buffers.
-  decoded.image = {};
   decoded.options = {};
   Bytes encoded;
   {
@@ -79,7 +78,7 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
   }
   // A JPG's rows are decoded again but never compared, so its pixels are not needed for the
   // verification; only its dimensions and pixel format are.
-  if (!isPng) Bytes().swap(packed.pixels);
+  if (!isPng) packed.ReleasePixels();
   Bytes output;
   {
     StageTimer timer("embed");
@@ -87,7 +86,7 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
                    : BuildJpegOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
   }
   Bytes().swap(encoded);
-  std::wstring final = CommitOutput(request, output, packed, factory.Get(), metadata.exif, snapshot);
+  std::wstring final = CommitOutput(request, std::move(output), packed, factory.Get(), metadata.exif, snapshot);
 
   // Step 11: the output exists; from here on the call counts as a success.
   source.handle.reset();

@@ -42,7 +42,7 @@ DecodedPrimary DecodeHeif(heif_image_handle* primary) {
   out.width = heif_image_get_width(image, heif_channel_interleaved);
   out.height = heif_image_get_height(image, heif_channel_interleaved);
   int stride = 0;
-  out.plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+  out.plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
   out.stride = stride;
   return decoded;
 }

@@ -35,12 +35,13 @@ struct OpenedHeif {
 };
 
 // The primary image decoded to 8-bit interleaved RGBA (straight alpha; 255 where the file has
-// none), already upright: rotation, mirroring and cropping of the file are applied.
+// none), already upright: rotation, mirroring and cropping of the file are applied. The plane
+// is writable because packing rewrites it in place.
 struct DecodedImage {
   HeifImagePtr image;  // keeps the plane alive
   std::int32_t width = 0;
   std::int32_t height = 0;
-  const std::uint8_t* plane = nullptr;
+  std::uint8_t* plane = nullptr;
   std::int32_t stride = 0;
 };
 

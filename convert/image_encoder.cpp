@@ -5,8 +5,10 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "common/check_hr.h"
+#include "convert/memory_stream.h"
 
 namespace vellumora {
 
@@ -19,16 +21,47 @@ ComPtr<IWICImagingFactory> CreateImagingFactory() {
   return factory;
 }
 
-PackedImage PackPixels(const DecodedImage& image, bool isPng, const heif_image_handle* primary) {
+PackedImage PackPixels(DecodedImage&& image, bool isPng, const heif_image_handle* primary) {
   const bool keepAlpha = isPng && heif_image_handle_has_alpha_channel(primary) != 0;
-  return PackPixels(image, isPng, keepAlpha);
+  return PackPixels(std::move(image), isPng, keepAlpha);
 }
 
-PackedImage PackPixels(const DecodedImage& image, bool isPng, bool keepAlpha) {
+namespace {
+
+// Packs one row. `out` may be the same memory as `in` or lie before it: every pixel's four
+// source bytes are read before its own output bytes are written, and a packed pixel is never
+// wider than a source pixel, so no write reaches a source byte that is still to be read.
+void PackRow(const std::uint8_t* in, std::uint8_t* out, std::uint32_t width, bool isPng, bool hasAlpha) {
+  for (std::uint32_t x = 0; x < width; ++x, in += 4) {
+    const std::uint8_t r = in[0], g = in[1], b = in[2], a = in[3];
+    if (hasAlpha) {
+      out[0] = b;
+      out[1] = g;
+      out[2] = r;
+      out[3] = a;
+      out += 4;
+      continue;
+    }
+    if (isPng || a == 255) {  // compositing leaves an opaque pixel as it is
+      out[0] = b;
+      out[1] = g;
+      out[2] = r;
+    } else {
+      out[0] = CompositeOverWhite(b, a);
+      out[1] = CompositeOverWhite(g, a);
+      out[2] = CompositeOverWhite(r, a);
+    }
+    out += 3;
+  }
+}
+
+}  // namespace
+
+PackedImage PackPixels(DecodedImage&& image, bool isPng, bool keepAlpha) {
   const bool hasAlpha = isPng && keepAlpha;
   const std::uint32_t bytesPerPixel = hasAlpha ? 4 : 3;
   // A plane stride below a full row would make the row reads overlap the next row or run
-  // past the plane; libheif never returns one, but the reads below rely on it.
+  // past the plane; libheif never returns one, but the packing below relies on it.
   if (image.width < 1 || image.height < 1 || image.plane == nullptr ||
       static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(image.height) * bytesPerPixel >=
           kMaxPackedBytes ||
@@ -42,24 +75,18 @@ PackedImage PackPixels(const DecodedImage& image, bool isPng, bool keepAlpha) {
   packed.hasAlpha = hasAlpha;
   packed.stride = bytesPerPixel * packed.width;
   packed.pixelFormat = hasAlpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
-  packed.pixels.assign(static_cast<std::size_t>(packed.stride) * packed.height, 0);
 
-  for (std::uint32_t y = 0; y < packed.height; ++y) {
-    const std::uint8_t* in = image.plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride);
-    std::uint8_t* out = packed.pixels.data() + static_cast<std::size_t>(y) * packed.stride;
-    for (std::uint32_t x = 0; x < packed.width; ++x, in += 4, out += bytesPerPixel) {
-      if (!isPng) {
-        out[0] = CompositeOverWhite(in[2], in[3]);
-        out[1] = CompositeOverWhite(in[1], in[3]);
-        out[2] = CompositeOverWhite(in[0], in[3]);
-      } else {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        if (hasAlpha) out[3] = in[3];
-      }
-    }
-  }
+  // Row y of the packed image starts at y × stride, never after row y of the plane (the
+  // plane's stride is at least 4 × width), so packing top to bottom reads every source byte
+  // before anything is written over it. The packed image (stride × height bytes) fits in the
+  // plane's stride × (height − 1) + 4 × width bytes.
+  std::uint8_t* const base = image.plane;
+  for (std::uint32_t y = 0; y < packed.height; ++y)
+    PackRow(base + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride),
+            base + static_cast<std::size_t>(y) * packed.stride, packed.width, isPng, hasAlpha);
+  packed.pixels = std::span<std::uint8_t>(base, static_cast<std::size_t>(packed.stride) * packed.height);
+  packed.storage = std::move(image.image);
+  image.plane = nullptr;
   return packed;
 }
 
@@ -69,8 +96,8 @@ float JpegQualityFactor(int quality) {
 }
 
 Bytes EncodeImage(IWICImagingFactory* factory, const PackedImage& packed, bool isPng, int quality) {
-  ComPtr<IStream> stream;
-  CheckHr(CreateStreamOnHGlobal(nullptr, TRUE, &stream), "無法建立圖片緩衝區");
+  ComPtr<MemoryStream> stream;
+  CheckHr(MemoryStream::Create(stream), "無法建立圖片緩衝區");
   ComPtr<IWICBitmapEncoder> encoder;
   CheckHr(factory->CreateEncoder(isPng ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg, nullptr, &encoder),
           "無法建立圖片編碼器");
@@ -102,7 +129,7 @@ Bytes EncodeImage(IWICImagingFactory* factory, const PackedImage& packed, bool i
   if (std::memcmp(&format, &packed.pixelFormat, sizeof format) != 0)
     throw std::runtime_error("Windows 不支援所需色彩格式");
   CheckHr(frame->WritePixels(packed.height, packed.stride, static_cast<UINT>(packed.pixels.size()),
-                             const_cast<BYTE*>(packed.pixels.data())),
+                             packed.pixels.data()),
           "寫入圖片失敗");
   CheckHr(frame->Commit(), "完成圖片失敗");
   CheckHr(encoder->Commit(), "完成編碼失敗");
@@ -110,13 +137,9 @@ Bytes EncodeImage(IWICImagingFactory* factory, const PackedImage& packed, bool i
   STATSTG stat{};
   CheckHr(stream->Stat(&stat, STATFLAG_NONAME), "讀取編碼結果失敗");
   if (stat.cbSize.QuadPart >= kMaxPackedBytes) throw std::runtime_error("輸出檔案過大");
-  const ULONG size = static_cast<ULONG>(stat.cbSize.QuadPart);
-  Bytes encoded(size, 0);
-  LARGE_INTEGER start{};
-  CheckHr(stream->Seek(start, STREAM_SEEK_SET, nullptr), "讀取圖片失敗");
-  ULONG read = 0;
-  CheckHr(stream->Read(encoded.data(), size, &read), "讀取圖片失敗");
-  if (read != size) throw std::runtime_error("編碼結果不完整");
+  // The stream's buffer becomes the result: the file is never copied out of it.
+  Bytes encoded = stream->TakeBytes();
+  if (encoded.size() != stat.cbSize.QuadPart) throw std::runtime_error("編碼結果不完整");
   return encoded;
 }
 

@@ -4,6 +4,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <span>
 
 #include "convert/formats/bytes.h"
 #include "convert/heif_decoder.h"
@@ -12,14 +13,24 @@ namespace vellumora {
 
 // The decoded pixels in the layout handed to the encoder: rows top to bottom with no gap,
 // B, G, R per pixel (24bppBGR) or B, G, R, A (32bppBGRA, only for PNG of an image with alpha).
+// The rows are packed into the decoded image's own plane, which `storage` keeps alive; for a
+// caller's buffer without a libheif image behind it, `storage` is empty and the caller keeps
+// the buffer alive.
 struct PackedImage {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::uint32_t bytesPerPixel = 0;
   bool hasAlpha = false;
   std::uint32_t stride = 0;
-  Bytes pixels;
+  std::span<std::uint8_t> pixels;  // stride × height bytes
   GUID pixelFormat = GUID_WICPixelFormat24bppBGR;
+  HeifImagePtr storage;
+
+  // Lets the pixels go once only the dimensions and the pixel format are still needed.
+  void ReleasePixels() {
+    pixels = {};
+    storage.reset();
+  }
 };
 
 // Every length handed to the encoder must fit 32 bits: width × height × bytes per pixel stays
@@ -30,13 +41,15 @@ inline constexpr std::uint64_t kMaxPackedBytes = 0x100000000ull;
 // Raises "無法啟動 Windows 圖片編碼器 (0x…)".
 Microsoft::WRL::ComPtr<IWICImagingFactory> CreateImagingFactory();
 
-// Packs RGBA into the encoder layout. JPG: every pixel composited over white, 24-bit. PNG:
-// 32-bit with the alpha byte copied when keepAlpha, else 24-bit with alpha dropped. Refuses
-// an empty or too large image, or a missing plane, with "圖片尺寸超過可處理範圍".
-PackedImage PackPixels(const DecodedImage& image, bool isPng, bool keepAlpha);
+// Packs RGBA into the encoder layout, in place: the packed rows overwrite the decoded plane
+// from its start, and the image's ownership moves into the result. JPG: every pixel composited
+// over white, 24-bit. PNG: 32-bit with the alpha byte copied when keepAlpha, else 24-bit with
+// alpha dropped. Refuses an empty or too large image, a missing plane or a plane stride below
+// a row with "圖片尺寸超過可處理範圍", leaving the image untouched.
+PackedImage PackPixels(DecodedImage&& image, bool isPng, bool keepAlpha);
 
 // The same, asking the primary image whether it has alpha (only for PNG).
-PackedImage PackPixels(const DecodedImage& image, bool isPng, const heif_image_handle* primary);
+PackedImage PackPixels(DecodedImage&& image, bool isPng, const heif_image_handle* primary);
 
 // One channel of a pixel composited over white with straight alpha, rounded.
 constexpr std::uint8_t CompositeOverWhite(std::uint32_t channel, std::uint32_t alpha) {

@@ -101,7 +101,7 @@ void VerifyOutputDecode(IWICImagingFactory* factory, const std::wstring& path, c
   }
 }
 
-std::wstring CommitOutput(const ConversionRequest& request, std::span<const std::uint8_t> output,
+std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
                           const PackedImage& packed, IWICImagingFactory* factory,
                           std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot) {
   const bool isPng = IsPngRequest(request);
@@ -122,6 +122,7 @@ std::wstring CommitOutput(const ConversionRequest& request, std::span<const std:
     if (!std::equal(found.begin(), found.end(), exif.begin(), exif.end()))
       throw std::runtime_error("EXIF 保留驗證失敗，已保留原檔");
   }
+  Bytes().swap(output);  // the file on disk is now the only copy that matters
   {
     StageTimer timer("verify-decode");
     VerifyOutputDecode(factory, temporary.path(), packed, isPng);

@@ -29,7 +29,9 @@ void VerifyOutputDecode(IWICImagingFactory* factory, const std::wstring& path, c
 // checks that the Exif block survived, decodes the file again, gives it the source's access
 // and write times, and renames it to the first free final name without ever replacing a file.
 // Returns the final path. On every failure the temporary file is gone when this returns.
-std::wstring CommitOutput(const ConversionRequest& request, std::span<const std::uint8_t> output,
+// The output bytes are consumed: once the file on disk has been read back equal to them they
+// are let go, so they do not sit beside the verification decode.
+std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
                           const PackedImage& packed, IWICImagingFactory* factory,
                           std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot);
 

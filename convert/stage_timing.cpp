@@ -8,6 +8,9 @@
 #include <mutex>
 #include <utility>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include "bench/stage_table.h"
 
 namespace vellumora {
@@ -30,17 +33,26 @@ StageTable& Table() {
   return table;
 }
 
+double PeakWorkingSetMegabytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
 void AddToTable(const char* name, long long nanoseconds) {
+  const double peak = PeakWorkingSetMegabytes();
   StageTable& table = Table();
   std::lock_guard<std::mutex> guard(table.lock);
   for (StageTotal& row : table.rows) {
     if (row.name == name) {
       row.milliseconds += static_cast<double>(nanoseconds) / 1e6;
       ++row.count;
+      row.peakMegabytes = peak;
       return;
     }
   }
-  table.rows.push_back(StageTotal{name, static_cast<double>(nanoseconds) / 1e6, 1});
+  table.rows.push_back(StageTotal{name, static_cast<double>(nanoseconds) / 1e6, 1, peak});
 }
 
 }  // namespace

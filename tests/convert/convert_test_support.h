@@ -17,6 +17,7 @@
 #include "common/guid_text.h"
 #include "common/text.h"
 #include "convert/formats/bytes.h"
+#include "convert/image_encoder.h"
 
 namespace vellumora::testing {
 
@@ -175,6 +176,44 @@ inline DecodedFile DecodeWithWic(const fs::path& path, bool withAlpha) {
   out.pixels = std::move(pixels);
   return out;
 }
+
+// A packed picture whose pixels live in the test's own buffer: the pipeline packs into
+// libheif's image, tests into a vector. Moving it keeps the vector's block, so the span
+// stays valid.
+struct TestPicture {
+  Bytes buffer;
+  PackedImage packed;
+};
+
+// Packs a test's RGBA rows in place, as the pipeline does.
+inline TestPicture PackTestPicture(Bytes rgba, int width, int height, int stride, bool isPng, bool keepAlpha) {
+  TestPicture picture;
+  picture.buffer = std::move(rgba);
+  DecodedImage view;
+  view.width = width;
+  view.height = height;
+  view.plane = picture.buffer.data();
+  view.stride = stride;
+  picture.packed = PackPixels(std::move(view), isPng, keepAlpha);
+  return picture;
+}
+
+// A copy of a packed image with the pixels in a buffer of its own, to alter without touching
+// the original.
+inline TestPicture CopyPicture(const PackedImage& packed) {
+  TestPicture copy;
+  copy.buffer.assign(packed.pixels.begin(), packed.pixels.end());
+  copy.packed.width = packed.width;
+  copy.packed.height = packed.height;
+  copy.packed.bytesPerPixel = packed.bytesPerPixel;
+  copy.packed.hasAlpha = packed.hasAlpha;
+  copy.packed.stride = packed.stride;
+  copy.packed.pixelFormat = packed.pixelFormat;
+  copy.packed.pixels = std::span<std::uint8_t>(copy.buffer.data(), copy.buffer.size());
+  return copy;
+}
+
+inline Bytes PixelsOf(const PackedImage& packed) { return Bytes(packed.pixels.begin(), packed.pixels.end()); }
 
 // The message of the exception a call raises, or "(no exception)".
 template <typename F>

@@ -16,7 +16,7 @@ using namespace vellumora::testing;
 constexpr const char* kTooLarge = "圖片尺寸超過可處理範圍";
 
 // An RGBA view over a test buffer (no libheif image behind it).
-DecodedImage View(const Bytes& rgba, int width, int height, int stride) {
+DecodedImage View(Bytes& rgba, int width, int height, int stride) {
   DecodedImage image;
   image.width = width;
   image.height = height;
@@ -33,14 +33,16 @@ TEST(PackPixels, JpgCompositesEveryPixelOverWhiteInBgrOrder) {
       10,  20, 30,  255,  // opaque -> unchanged
       200, 100, 0,  64,   // a quarter opaque
       9,   9,  9,   9};
-  const PackedImage packed = PackPixels(View(rgba, 4, 1, 20), /*isPng=*/false, /*keepAlpha=*/true);
+  const TestPicture picture = PackTestPicture(rgba, 4, 1, 20, /*isPng=*/false, /*keepAlpha=*/true);
+  const PackedImage& packed = picture.packed;
   EXPECT_EQ(packed.bytesPerPixel, 3u);
   EXPECT_FALSE(packed.hasAlpha);
   EXPECT_EQ(packed.stride, 12u);
   EXPECT_TRUE(IsEqualGUID(packed.pixelFormat, GUID_WICPixelFormat24bppBGR));
   const std::uint8_t q0 = CompositeOverWhite(0, 64), q1 = CompositeOverWhite(100, 64), q2 = CompositeOverWhite(200, 64);
   EXPECT_EQ(q2, (200 * 64 + 191 * 255 + 127) / 255);
-  EXPECT_EQ(packed.pixels, (Bytes{255, 255, 255, 127, 127, 127, 30, 20, 10, q0, q1, q2}));
+  EXPECT_EQ(PixelsOf(packed), (Bytes{255, 255, 255, 127, 127, 127, 30, 20, 10, q0, q1, q2}));
+  EXPECT_EQ(packed.pixels.data(), picture.buffer.data()) << "packed in place";
 }
 
 TEST(PackPixels, CompositingNeverDarkensAndHitsBothEnds) {
@@ -49,34 +51,61 @@ TEST(PackPixels, CompositingNeverDarkensAndHitsBothEnds) {
       const unsigned v = CompositeOverWhite(c, a);
       ASSERT_GE(v, c) << c << " " << a;
       ASSERT_LE(v, 255u);
-      if (a == 255) ASSERT_EQ(v, c);
-      if (a == 0) ASSERT_EQ(v, 255u);
+      if (a == 255) {
+        ASSERT_EQ(v, c);
+      }
+      if (a == 0) {
+        ASSERT_EQ(v, 255u);
+      }
     }
 }
 
 TEST(PackPixels, PngKeepsAlphaExactlyOrDropsIt) {
   const Bytes rgba = {1, 2, 3, 0, 4, 5, 6, 128, 7, 8, 9, 255, 10, 11, 12, 1};  // 2 x 2
-  const PackedImage withAlpha = PackPixels(View(rgba, 2, 2, 8), /*isPng=*/true, /*keepAlpha=*/true);
+  const TestPicture alphaPicture = PackTestPicture(rgba, 2, 2, 8, /*isPng=*/true, /*keepAlpha=*/true);
+  const PackedImage& withAlpha = alphaPicture.packed;
   EXPECT_EQ(withAlpha.bytesPerPixel, 4u);
   EXPECT_TRUE(withAlpha.hasAlpha);
   EXPECT_TRUE(IsEqualGUID(withAlpha.pixelFormat, GUID_WICPixelFormat32bppBGRA));
-  EXPECT_EQ(withAlpha.pixels, (Bytes{3, 2, 1, 0, 6, 5, 4, 128, 9, 8, 7, 255, 12, 11, 10, 1}));
+  EXPECT_EQ(PixelsOf(withAlpha), (Bytes{3, 2, 1, 0, 6, 5, 4, 128, 9, 8, 7, 255, 12, 11, 10, 1}));
 
-  const PackedImage opaque = PackPixels(View(rgba, 2, 2, 8), /*isPng=*/true, /*keepAlpha=*/false);
+  const TestPicture opaquePicture = PackTestPicture(rgba, 2, 2, 8, /*isPng=*/true, /*keepAlpha=*/false);
+  const PackedImage& opaque = opaquePicture.packed;
   EXPECT_EQ(opaque.bytesPerPixel, 3u);
   EXPECT_EQ(opaque.stride, 6u);
   EXPECT_TRUE(IsEqualGUID(opaque.pixelFormat, GUID_WICPixelFormat24bppBGR));
-  EXPECT_EQ(opaque.pixels, (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}));
+  EXPECT_EQ(PixelsOf(opaque), (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}));
+}
+
+TEST(PackPixels, InPlaceOverPaddedRowsMatchesPackingIntoASeparateBuffer) {
+  // Rows padded to a wider stride: packing in place must never overwrite a source byte it has
+  // yet to read, in any row, for all three layouts.
+  const int width = 7, height = 5, stride = 7 * 4 + 9;
+  Bytes rgba(static_cast<size_t>(stride) * height);
+  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<std::uint8_t>((i * 37 + 11) % 256);
+  for (const auto& [isPng, keepAlpha] : {std::pair{false, false}, {true, false}, {true, true}}) {
+    Bytes expected;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = rgba.data() + y * stride + x * 4;
+        for (int c : {2, 1, 0})
+          expected.push_back(isPng ? p[c] : CompositeOverWhite(p[c], p[3]));
+        if (keepAlpha) expected.push_back(p[3]);
+      }
+    const TestPicture picture = PackTestPicture(rgba, width, height, stride, isPng, keepAlpha);
+    EXPECT_EQ(PixelsOf(picture.packed), expected) << isPng << keepAlpha;
+    EXPECT_EQ(picture.packed.stride, static_cast<std::uint32_t>(width) * (keepAlpha ? 4 : 3));
+  }
 }
 
 TEST(PackPixels, RefusesEmptyMissingAndOversizedImagesBeforeAllocating) {
-  const Bytes one(4, 255);
+  Bytes one(4, 255);
   EXPECT_EQ(FailureOf([&] { PackPixels(View(one, 0, 1, 4), false, false); }), kTooLarge);
   EXPECT_EQ(FailureOf([&] { PackPixels(View(one, 1, 0, 4), false, false); }), kTooLarge);
   EXPECT_EQ(FailureOf([&] { PackPixels(View(one, -1, 1, 4), false, false); }), kTooLarge);
   DecodedImage noPlane = View(one, 1, 1, 4);
   noPlane.plane = nullptr;
-  EXPECT_EQ(FailureOf([&] { PackPixels(noPlane, true, false); }), kTooLarge);
+  EXPECT_EQ(FailureOf([&] { PackPixels(std::move(noPlane), true, false); }), kTooLarge);
   EXPECT_EQ(FailureOf([&] { PackPixels(View(one, 2, 1, 4), true, false); }), kTooLarge);  // stride below a row
 
   // 32768 × 32768 × 4 is exactly 2^32: refused for PNG with alpha. The plane is never read.
@@ -96,7 +125,7 @@ TEST(JpegQualityFactor, ClampsToOneThroughHundred) {
 }
 
 // A packed test picture: a colour ramp, with an alpha ramp for 32-bit.
-PackedImage Ramp(UINT width, UINT height, bool alpha) {
+TestPicture Ramp(UINT width, UINT height, bool alpha) {
   Bytes rgba(static_cast<size_t>(width) * height * 4);
   for (UINT y = 0; y < height; ++y)
     for (UINT x = 0; x < width; ++x) {
@@ -106,12 +135,8 @@ PackedImage Ramp(UINT width, UINT height, bool alpha) {
       p[2] = 90;
       p[3] = static_cast<std::uint8_t>((x + y) * 17);
     }
-  DecodedImage view;
-  view.width = static_cast<int>(width);
-  view.height = static_cast<int>(height);
-  view.plane = rgba.data();
-  view.stride = static_cast<int>(width * 4);
-  return PackPixels(view, /*isPng=*/true, alpha);
+  return PackTestPicture(std::move(rgba), static_cast<int>(width), static_cast<int>(height),
+                         static_cast<int>(width * 4), /*isPng=*/true, alpha);
 }
 
 class EncodeImageTest : public ComTest {
@@ -122,7 +147,8 @@ class EncodeImageTest : public ComTest {
 
 TEST_F(EncodeImageTest, PngRoundTripsBitExactIn24And32Bits) {
   for (const bool alpha : {false, true}) {
-    const PackedImage packed = Ramp(37, 23, alpha);
+    const TestPicture picture = Ramp(37, 23, alpha);
+    const PackedImage& packed = picture.packed;
     const Bytes png = EncodeImage(factory_.Get(), packed, /*isPng=*/true, 95);
     ASSERT_GE(png.size(), 33u);
     EXPECT_EQ(std::memcmp(png.data(), "\x89PNG\r\n\x1a\n", 8), 0);
@@ -130,13 +156,14 @@ TEST_F(EncodeImageTest, PngRoundTripsBitExactIn24And32Bits) {
     WriteAll(file, png);
     EXPECT_EQ(FailureOf([&] { VerifyOutputDecode(factory_.Get(), file.wstring(), packed, true); }), "(no exception)");
     const DecodedFile decoded = DecodeWithWic(file, alpha);
-    EXPECT_EQ(decoded.pixels, packed.pixels);
+    EXPECT_EQ(decoded.pixels, PixelsOf(packed));
   }
 }
 
 TEST_F(EncodeImageTest, JpgOfOnePixelAndOfARampDecodesToTheSameSize) {
   for (const UINT size : {1u, 40u}) {
-    const PackedImage rgb = Ramp(size, size, false);
+    const TestPicture picture = Ramp(size, size, false);
+    const PackedImage& rgb = picture.packed;
     const Bytes jpg = EncodeImage(factory_.Get(), rgb, /*isPng=*/false, 0);
     ASSERT_GE(jpg.size(), 2u);
     EXPECT_EQ(jpg[0], 0xFF);
@@ -156,8 +183,8 @@ TEST_F(EncodeImageTest, JpgOfOnePixelAndOfARampDecodesToTheSameSize) {
 TEST_F(EncodeImageTest, RefusesAPixelFormatTheEncoderWouldChange) {
   // The JPG encoder has no 32-bit BGRA: it answers with another format, which is refused
   // instead of letting it reinterpret the bytes.
-  const PackedImage bgra = Ramp(8, 8, true);
-  EXPECT_EQ(FailureOf([&] { EncodeImage(factory_.Get(), bgra, /*isPng=*/false, 95); }), "Windows 不支援所需色彩格式");
+  const TestPicture bgra = Ramp(8, 8, true);
+  EXPECT_EQ(FailureOf([&] { EncodeImage(factory_.Get(), bgra.packed, /*isPng=*/false, 95); }), "Windows 不支援所需色彩格式");
 }
 
 }  // namespace

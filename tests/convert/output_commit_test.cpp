@@ -13,16 +13,11 @@ namespace {
 using namespace vellumora::testing;
 
 // A 6 × 4 picture, packed for the given output.
-PackedImage Picture(bool isPng) {
+TestPicture Picture(bool isPng) {
   Bytes rgba(6 * 4 * 4);
   for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<std::uint8_t>(i * 11);
   for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
-  DecodedImage view;
-  view.width = 6;
-  view.height = 4;
-  view.plane = rgba.data();
-  view.stride = 24;
-  return PackPixels(view, isPng, false);
+  return PackTestPicture(std::move(rgba), 6, 4, 24, isPng, false);
 }
 
 const Bytes kExif = [] {
@@ -52,7 +47,7 @@ class CommitOutputTest : public ComTest {
   }
 
   std::string Commit(const Bytes& output, const PackedImage& packed, const Bytes& exif) {
-    return FailureOf([&] { final_ = CommitOutput(request_, output, packed, factory_.Get(), exif, snapshot_); });
+    return FailureOf([&] { final_ = CommitOutput(request_, Bytes(output), packed, factory_.Get(), exif, snapshot_); });
   }
 
   ScratchDir dir_;
@@ -65,7 +60,8 @@ class CommitOutputTest : public ComTest {
 
 TEST_F(CommitOutputTest, NamesTheOutputAfterTheSourceAndCopiesItsTimes) {
   request_.options.format = L"PNG";
-  const PackedImage packed = Picture(true);
+  const TestPicture picture = Picture(true);
+  const PackedImage& packed = picture.packed;
   const Bytes output = Output(packed, true, kExif);
   FILETIME before{};
   GetSystemTimeAsFileTime(&before);
@@ -76,8 +72,9 @@ TEST_F(CommitOutputTest, NamesTheOutputAfterTheSourceAndCopiesItsTimes) {
   EXPECT_EQ(Ticks(times.write), Ticks(snapshot_.ftLastWriteTime));
   EXPECT_EQ(Ticks(times.access), Ticks(snapshot_.ftLastAccessTime));
   // Linux file systems under Wine keep no creation time of their own; Windows does.
-  if (!RunningUnderWine())
+  if (!RunningUnderWine()) {
     EXPECT_GE(Ticks(times.creation) + 20000000ull, Ticks(before)) << "the output keeps its own creation time";
+  }
   EXPECT_EQ(ReadAll(final_), output);
   EXPECT_EQ(Listing(dir_.path()), (std::vector<std::wstring>{L"IMG_1.heic", L"IMG_1.png"}));
 }
@@ -88,7 +85,8 @@ TEST_F(CommitOutputTest, TakesTheFirstFreeNameAndNeverTouchesExistingFiles) {
   const FILETIME old = FromTicks(130000000000000000ull);
   ASSERT_TRUE(SetTimes(dir_ / L"IMG_1.jpg", &old, &old));
   request_.options.format = L"JPG";
-  const PackedImage packed = Picture(false);
+  const TestPicture picture = Picture(false);
+  const PackedImage& packed = picture.packed;
 
   ASSERT_EQ(Commit(Output(packed, false, {}), packed, {}), "(no exception)");
   EXPECT_EQ(final_, (dir_ / L"IMG_1 (2).jpg").wstring());
@@ -106,7 +104,8 @@ TEST_F(CommitOutputTest, CreatesTheOutputFolderWithItsParents) {
   request_.options.destination = 1;
   request_.options.folder = folder.wstring();
   request_.options.format = L"PNG";
-  const PackedImage packed = Picture(true);
+  const TestPicture picture = Picture(true);
+  const PackedImage& packed = picture.packed;
   ASSERT_EQ(Commit(Output(packed, true, {}), packed, {}), "(no exception)");
   EXPECT_EQ(final_, (folder / L"IMG_1.png").wstring());
   EXPECT_EQ(Listing(folder), std::vector<std::wstring>{L"IMG_1.png"});
@@ -116,7 +115,8 @@ TEST_F(CommitOutputTest, AnOutputFolderThatCannotBeCreatedFailsWithTheSystemsTex
   WriteAll(dir_ / L"一個檔案", Bytes{1});
   request_.options.destination = 1;
   request_.options.folder = (dir_ / L"一個檔案" / L"子資料夾").wstring();
-  const PackedImage packed = Picture(false);
+  const TestPicture picture = Picture(false);
+  const PackedImage& packed = picture.packed;
   const std::string message = Commit(Output(packed, false, {}), packed, {});
   EXPECT_NE(message, "(no exception)");
   EXPECT_NE(ToUtf16(message).find(L"子資料夾"), std::wstring::npos) << "the path reads as written: " << message;
@@ -126,7 +126,8 @@ TEST_F(CommitOutputTest, AnOutputFolderThatCannotBeCreatedFailsWithTheSystemsTex
 TEST_F(CommitOutputTest, ExifThatDidNotSurviveFailsAndLeavesNothingBehind) {
   for (const bool isPng : {false, true}) {
     request_.options.format = isPng ? L"PNG" : L"JPG";
-    const PackedImage packed = Picture(isPng);
+    const TestPicture picture = Picture(isPng);
+    const PackedImage& packed = picture.packed;
     // Expected Exif missing from the file, and an unexpected one present.
     EXPECT_EQ(Commit(Output(packed, isPng, {}), packed, kExif), "EXIF 保留驗證失敗，已保留原檔");
     EXPECT_EQ(Commit(Output(packed, isPng, kExif), packed, {}), "EXIF 保留驗證失敗，已保留原檔");
@@ -139,27 +140,30 @@ TEST_F(CommitOutputTest, ExifThatDidNotSurviveFailsAndLeavesNothingBehind) {
 
 TEST_F(CommitOutputTest, PngPixelsMustMatchExactlyWhileJpgOnlyHasToDecode) {
   request_.options.format = L"PNG";
-  const PackedImage png = Picture(true);
+  const TestPicture pngPicture = Picture(true);
+  const PackedImage& png = pngPicture.packed;
   const Bytes output = Output(png, true, {});
-  PackedImage off = png;
-  off.pixels[off.pixels.size() - 1] ^= 1;  // one byte of the last row
-  EXPECT_EQ(Commit(output, off, {}), "PNG 像素驗證失敗");
+  TestPicture off = CopyPicture(png);
+  off.packed.pixels[off.packed.pixels.size() - 1] ^= 1;  // one byte of the last row
+  EXPECT_EQ(Commit(output, off.packed, {}), "PNG 像素驗證失敗");
   EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{L"IMG_1.heic"});
 
   request_.options.format = L"JPG";
-  const PackedImage jpg = Picture(false);
-  PackedImage different = jpg;
-  for (auto& b : different.pixels) b = static_cast<std::uint8_t>(255 - b);
-  EXPECT_EQ(Commit(Output(jpg, false, {}), different, {}), "(no exception)");
+  const TestPicture jpgPicture = Picture(false);
+  const PackedImage& jpg = jpgPicture.packed;
+  TestPicture different = CopyPicture(jpg);
+  for (auto& b : different.packed.pixels) b = static_cast<std::uint8_t>(255 - b);
+  EXPECT_EQ(Commit(Output(jpg, false, {}), different.packed, {}), "(no exception)");
 }
 
 TEST_F(CommitOutputTest, UndecodableOrWrongSizedOutputFails) {
   request_.options.format = L"PNG";
-  const PackedImage packed = Picture(true);
-  PackedImage wider = packed;
-  wider.width += 1;
-  wider.stride += 3;
-  EXPECT_EQ(Commit(Output(packed, true, {}), wider, {}), "輸出尺寸驗證失敗");
+  const TestPicture picture = Picture(true);
+  const PackedImage& packed = picture.packed;
+  TestPicture wider = CopyPicture(packed);
+  wider.packed.width += 1;
+  wider.packed.stride += 3;
+  EXPECT_EQ(Commit(Output(packed, true, {}), wider.packed, {}), "輸出尺寸驗證失敗");
 
   // A PNG head with nothing decodable after it.
   Bytes broken = Output(packed, true, {});
@@ -170,7 +174,8 @@ TEST_F(CommitOutputTest, UndecodableOrWrongSizedOutputFails) {
 
 TEST_F(CommitOutputTest, ATruncatedJpgStructureFailsTheExifSearch) {
   request_.options.format = L"JPG";
-  const PackedImage packed = Picture(false);
+  const TestPicture picture = Picture(false);
+  const PackedImage& packed = picture.packed;
   // Start of image, then a segment whose length runs past the end.
   EXPECT_EQ(Commit(Bytes{0xFF, 0xD8, 0xFF, 0xE1, 0x40, 0x00, 'E', 'x'}, packed, {}), "JPG 區塊不完整");
   EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{L"IMG_1.heic"});
