@@ -57,7 +57,7 @@ if [ $build -eq 1 ]; then
     echo "$floor_stamp" > "$floor/.complete"
   fi
   say "building $win"; mkdir -p "$win" "$nat"
-  cmake -S "$repo" -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+  cmake -S "$repo" -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
     -DVELLUMORA_BENCH=ON -DVELLUMORA_TESTS=OFF -DVELLUMORA_DEPS_DIR="$VELLUMORA_DEPS_DIR" >"$win/bench-configure.log" 2>&1 \
     || { tail -n 30 "$win/bench-configure.log"; exit 1; }
   cmake --build "$win" --target VellumoraConvert decode_probe decode_probe_counted stage_bench encode_probe scan_bench \
@@ -120,7 +120,7 @@ echo "Vellumora Convert benchmark, $(date -R)"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "commit: $(git -C "$repo" rev-parse --short HEAD)$(git -C "$repo" diff --quiet HEAD -- 2>/dev/null || echo ' (with uncommitted changes)')"
-echo "Windows build: libheif $heif_ver + libde265 $de265_ver, recipe $win_recipe ($VELLUMORA_DEPS_DIR)"
+echo "Windows build: Release as shipped, libheif $heif_ver + libde265 $de265_ver, recipe $win_recipe ($VELLUMORA_DEPS_DIR)"
 echo "native floor:  $(cat "$floor/.complete") ($floor)"
 echo "peers: heif-convert $(heif-convert 2>&1 | grep -o 'libheif version: [0-9.]*' | head -n1), $(/usr/bin/convert -version | head -n1 | cut -d' ' -f2-3); $(wine --version)"
 echo "repetitions: $reps per conversion (alternating), $decode_reps per decode; medians"
