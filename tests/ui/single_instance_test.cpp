@@ -130,20 +130,58 @@ HANDLE StartProgram(const std::wstring& arguments) {
   return process.hProcess;
 }
 
-// Waits for the processes while this thread keeps answering its window's messages.
+// The texts of the message boxes that a process shows: a second start that cannot hand its
+// command line over says so in a box, which nobody can close under the test's null display.
+std::wstring MessageBoxTexts(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    std::wstring texts;
+  } search{processId, {}};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto& search = *reinterpret_cast<Search*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t className[32] = {};
+        GetClassNameW(window, className, 32);
+        if (owner != search.processId || std::wstring(className) != L"#32770") return TRUE;
+        EnumChildWindows(
+            window,
+            [](HWND child, LPARAM context) -> BOOL {
+              wchar_t text[512] = {};
+              GetWindowTextW(child, text, 512);
+              if (text[0]) *reinterpret_cast<std::wstring*>(context) += std::wstring(text) + L" | ";
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search.texts));
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.texts;
+}
+
+// Waits for the processes while this thread keeps answering its window's messages. A process
+// still running after a minute is reported with any message box it shows, then ended, so the
+// test fails with a reason well inside its time limit.
 std::vector<DWORD> WaitForPrograms(std::vector<HANDLE> processes) {
   std::vector<DWORD> codes;
-  const bool ended = test::PumpUntil(
+  test::PumpUntil(
       [&] {
         for (HANDLE process : processes)
           if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) return false;
         return true;
       },
-      std::chrono::milliseconds(90000));
+      std::chrono::milliseconds(60000));
   for (HANDLE process : processes) {
     DWORD code = 999;
-    if (ended) GetExitCodeProcess(process, &code);
-    else TerminateProcess(process, 998);  // only our own children, and only after the time is up
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(process, &code);
+    } else {
+      ADD_FAILURE() << "a start still runs after a minute; its message boxes: "
+                    << ToUtf8(MessageBoxTexts(GetProcessId(process)));
+      TerminateProcess(process, 998);  // only our own children, and only after the time is up
+      code = 998;
+    }
     CloseHandle(process);
     codes.push_back(code);
   }
