@@ -82,7 +82,9 @@ TEST(MainWindow, ShortWindowScrollsAsOnePageAndTheBottomButtonsStayReachable) {
   GetClientRect(window.hwnd(), &client);
   ASSERT_EQ(client.bottom, 500);
 
-  SCROLLINFO info{sizeof(info), SIF_ALL};
+  SCROLLINFO info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_ALL;
   GetScrollInfo(window.hwnd(), SB_VERT, &info);
   EXPECT_EQ(info.nMax, 699);
   EXPECT_EQ(info.nPage, 500u);
@@ -113,7 +115,9 @@ TEST(MainWindow, ShortWindowScrollsAsOnePageAndTheBottomButtonsStayReachable) {
 
 TEST(MainWindow, TallWindowHasNoScrollRangeBeyondThePage) {
   TestWindow window(Settings{}, 1104, 761);
-  SCROLLINFO info{sizeof(info), SIF_ALL};
+  SCROLLINFO info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_ALL;
   GetScrollInfo(window.hwnd(), SB_VERT, &info);
   EXPECT_EQ(info.nMax + 1, static_cast<int>(info.nPage));
   SendMessageW(window.hwnd(), WM_VSCROLL, SB_BOTTOM, 0);
