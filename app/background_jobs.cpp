@@ -1,10 +1,10 @@
 #include "app/background_jobs.h"
 
 #include <exception>
-#include <thread>
 
 #include "app/input_collection.h"
 #include "common/com_apartment.h"
+#include "common/detached_thread.h"
 #include "common/text.h"
 #include "convert/conversion.h"
 #include "ui/run_control.h"
@@ -84,7 +84,7 @@ void StartScanJob(std::vector<std::wstring> paths, const std::wstring& quickForm
   ++state.pendingScans;
   RefreshCommandState();
   try {
-    std::thread(RunScanWorker, std::move(job)).detach();
+    StartDetachedThread([job = std::move(job)]() mutable { RunScanWorker(std::move(job)); });
   } catch (...) {
     // No thread, no result: a scan that never reports would keep the window from closing.
     --state.pendingScans;
@@ -94,7 +94,9 @@ void StartScanJob(std::vector<std::wstring> paths, const std::wstring& quickForm
 }
 
 void StartConversionJob(ConversionJob job) {
-  std::thread(RunConversionWorker, std::make_unique<ConversionJob>(std::move(job))).detach();
+  StartDetachedThread([job = std::make_unique<ConversionJob>(std::move(job))]() mutable {
+    RunConversionWorker(std::move(job));
+  });
 }
 
 }  // namespace vellumora

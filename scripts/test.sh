@@ -36,9 +36,7 @@ run_ctest() {  # run_ctest NAME BUILD_DIR [ctest args...]
 
 run_ctest native build/native
 # The Windows suite shares one Wine prefix (registry, files); its tests run one at a time.
-# A failed test is run once more: the two-process tests depend on Wine's scheduling, and one of
-# them (ten simultaneous second starts) has been seen to time out once in several runs.
-run_ctest windows build/win --repeat until-pass:2
+run_ctest windows build/win
 "$here/wine-prefix.sh" stop "$repo/build/win/wineprefix"
 
 if [ "${VELLUMORA_FUZZ_SECONDS:-20}" != 0 ] && [ -x "$here/fuzz.sh" ]; then
