@@ -55,9 +55,12 @@ class DialogDriver {
   void Run(const std::function<void(HWND)>& act) {
     using Clock = std::chrono::steady_clock;
     HWND dialog = nullptr;
-    for (const auto until = Clock::now() + std::chrono::seconds(30); !dialog && Clock::now() < until;) {
+    // The dialog window exists before its controls are filled in; a modal dialog is shown only
+    // once its initialisation is done, so it is driven from then on.
+    for (const auto until = Clock::now() + std::chrono::seconds(30);
+         !(dialog && IsWindowVisible(dialog)) && Clock::now() < until;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      dialog = FindDialogOf(owner_);
+      if (!dialog || !IsWindow(dialog)) dialog = FindDialogOf(owner_);
     }
     if (!dialog) return;
     sawDialog_ = true;

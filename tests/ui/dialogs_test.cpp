@@ -60,7 +60,10 @@ TEST_F(Pickers, FilePickerOffersTheHeifFilterAndReturnsEveryChosenFileInOrder) {
   std::vector<std::wstring> filters;
   DialogDriver driver([&](HWND dialog) {
     HWND types = GetDlgItem(dialog, kFileTypeCombo);
-    const int count = static_cast<int>(SendMessageW(types, CB_GETCOUNT, 0, 0));
+    int count = 0;
+    for (int waited = 0; (count = static_cast<int>(SendMessageW(types, CB_GETCOUNT, 0, 0))) <= 0 && waited < 5000;
+         waited += 50)
+      Sleep(50);
     for (int i = 0; i < count; ++i) {
       std::wstring item(static_cast<size_t>(SendMessageW(types, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
       item.resize(static_cast<size_t>(SendMessageW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()))));
