@@ -1,5 +1,6 @@
 #include "convert/heif_decoder.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -26,7 +27,47 @@ OpenedHeif OpenHeif(std::span<const std::uint8_t> bytes) {
   return heif;
 }
 
-DecodedPrimary DecodeHeif(heif_image_handle* primary) {
+namespace {
+
+// libheif's row and plane rounding: every dimension up to an even number and at least 64.
+std::uint64_t RoundedSize(std::uint32_t size) { return std::max<std::uint64_t>(64, (std::uint64_t{size} + 1) & ~std::uint64_t{1}); }
+
+std::uint64_t PlaneBytes(std::uint32_t width, std::uint32_t height) {
+  constexpr std::uint64_t kAlignment = 16, kWidestPixel = 8;
+  const std::uint64_t stride = (RoundedSize(width) * kWidestPixel + kAlignment - 1) & ~(kAlignment - 1);
+  return stride * RoundedSize(height) + kAlignment - 1;
+}
+
+// libheif's default limit on one allocation.
+constexpr std::uint64_t kDefaultMemoryBlockLimit = 512ull * 1024 * 1024;
+
+}  // namespace
+
+std::uint64_t DecodeMemoryLimit(std::uint32_t width, std::uint32_t height, std::uint32_t codedWidth,
+                                std::uint32_t codedHeight) {
+  // Either orientation of either size: a rotated image is built from the coded one.
+  return std::max({kDefaultMemoryBlockLimit, PlaneBytes(width, height), PlaneBytes(height, width),
+                   PlaneBytes(codedWidth, codedHeight), PlaneBytes(codedHeight, codedWidth)});
+}
+
+DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout) {
+  heif_image_handle* const primary = heif.primary.get();
+  const std::uint32_t bytesPerPixel = layout == PixelLayout::Rgba ? 4 : 3;
+  const int width = heif_image_handle_get_width(primary), height = heif_image_handle_get_height(primary);
+  const int codedWidth = heif_image_handle_get_ispe_width(primary), codedHeight = heif_image_handle_get_ispe_height(primary);
+  // Only a picture that packing will accept gets the larger limit; anything bigger keeps
+  // libheif's default and is refused before a byte is allocated for it.
+  // (Per-context limits arrived with libheif 1.19; older versions keep their fixed limits.)
+#if LIBHEIF_HAVE_VERSION(1, 19, 0)
+  if (width > 0 && height > 0 && codedWidth >= 0 && codedHeight >= 0 &&
+      static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * bytesPerPixel < kMaxPackedBytes) {
+    if (heif_security_limits* limits = heif_context_get_security_limits(heif.context.get()))
+      limits->max_memory_block_size =
+          DecodeMemoryLimit(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                            static_cast<std::uint32_t>(codedWidth), static_cast<std::uint32_t>(codedHeight));
+  }
+#endif
+
   DecodedPrimary decoded;
   decoded.options.reset(heif_decoding_options_alloc());
   if (!decoded.options) throw std::runtime_error("記憶體不足");
@@ -35,7 +76,8 @@ DecodedPrimary DecodeHeif(heif_image_handle* primary) {
   decoded.options->convert_hdr_to_8bit = 1;
 
   heif_image* image = nullptr;
-  CheckHeif(heif_decode_image(primary, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
+  CheckHeif(heif_decode_image(primary, &image, heif_colorspace_RGB,
+                              layout == PixelLayout::Rgba ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                               decoded.options.get()));
   DecodedImage& out = decoded.image;
   out.image.reset(image);
@@ -44,6 +86,7 @@ DecodedPrimary DecodeHeif(heif_image_handle* primary) {
   int stride = 0;
   out.plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
   out.stride = stride;
+  out.bytesPerPixel = bytesPerPixel;
   return decoded;
 }
 

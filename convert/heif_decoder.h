@@ -34,15 +34,28 @@ struct OpenedHeif {
   HeifHandlePtr primary;
 };
 
-// The primary image decoded to 8-bit interleaved RGBA (straight alpha; 255 where the file has
-// none), already upright: rotation, mirroring and cropping of the file are applied. The plane
-// is writable because packing rewrites it in place.
+// Every length handed to the encoder must fit 32 bits: width × height × bytes per pixel stays
+// below this.
+inline constexpr std::uint64_t kMaxPackedBytes = 0x100000000ull;
+
+// The interleaved layouts a decode asks libheif for: R, G, B, A (straight alpha; 255 where the
+// file has none) or R, G, B, 8 bits each.
+enum class PixelLayout { Rgba, Rgb };
+
+// The layout that gives the written file's pixels with the least memory: a picture without alpha
+// loses nothing as 3 bytes per pixel, whatever the output; one with alpha needs its alpha both
+// for a PNG (kept) and for a JPG (composited over white).
+constexpr PixelLayout ChoosePixelLayout(bool hasAlpha) { return hasAlpha ? PixelLayout::Rgba : PixelLayout::Rgb; }
+
+// The primary image decoded to 8-bit interleaved pixels, already upright: rotation, mirroring
+// and cropping of the file are applied. The plane is writable because packing rewrites it in place.
 struct DecodedImage {
   HeifImagePtr image;  // keeps the plane alive
   std::int32_t width = 0;
   std::int32_t height = 0;
   std::uint8_t* plane = nullptr;
   std::int32_t stride = 0;
+  std::uint32_t bytesPerPixel = 4;  // 4: R, G, B, A; 3: R, G, B
 };
 
 // Decoding options and the image decoded with them; the image is released before the options.
@@ -57,8 +70,17 @@ void CheckHeif(const heif_error& error);
 // Opening half: reads the bytes into a context and takes the primary image handle.
 OpenedHeif OpenHeif(std::span<const std::uint8_t> bytes);
 
-// Decoding half: decodes the primary image to RGB with interleaved RGBA chroma, converting
-// more than 8 bits per sample to 8.
-DecodedPrimary DecodeHeif(heif_image_handle* primary);
+// The largest memory block libheif may allocate while decoding a picture of these dimensions
+// (upright, and as coded before rotation and cropping): a plane of up to 8 bytes per pixel
+// (16-bit RGBA, the widest intermediate of a 10- or 12-bit photograph) with libheif's row
+// rounding and alignment, and never less than libheif's own default.
+std::uint64_t DecodeMemoryLimit(std::uint32_t width, std::uint32_t height, std::uint32_t codedWidth,
+                                std::uint32_t codedHeight);
+
+// Decoding half: decodes the primary image to RGB with interleaved RGBA or RGB chroma,
+// converting more than 8 bits per sample to 8. When the upright picture is small enough to be
+// packed, the context's memory-block limit is raised to what its decode needs (libheif's
+// default of 512 MB refuses a 200-megapixel photograph); its other limits stay.
+DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout);
 
 }  // namespace vellumora

@@ -21,17 +21,22 @@ ComPtr<IWICImagingFactory> CreateImagingFactory() {
   return factory;
 }
 
-PackedImage PackPixels(DecodedImage&& image, bool isPng, const heif_image_handle* primary) {
-  const bool keepAlpha = isPng && heif_image_handle_has_alpha_channel(primary) != 0;
-  return PackPixels(std::move(image), isPng, keepAlpha);
-}
-
 namespace {
 
-// Packs one row. `out` may be the same memory as `in` or lie before it: every pixel's four
-// source bytes are read before its own output bytes are written, and a packed pixel is never
-// wider than a source pixel, so no write reaches a source byte that is still to be read.
-void PackRow(const std::uint8_t* in, std::uint8_t* out, std::uint32_t width, bool isPng, bool hasAlpha) {
+// Packs one row. `out` may be the same memory as `in` or lie before it: every pixel's source
+// bytes are read before its own output bytes are written, and a packed pixel is never wider
+// than a source pixel, so no write reaches a source byte that is still to be read.
+void PackRow(const std::uint8_t* in, std::uint8_t* out, std::uint32_t width, std::uint32_t inBytes, bool isPng,
+             bool hasAlpha) {
+  if (inBytes == 3) {  // no alpha anywhere: every output pixel is the source pixel reversed
+    for (std::uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
+      const std::uint8_t r = in[0], g = in[1], b = in[2];
+      out[0] = b;
+      out[1] = g;
+      out[2] = r;
+    }
+    return;
+  }
   for (std::uint32_t x = 0; x < width; ++x, in += 4) {
     const std::uint8_t r = in[0], g = in[1], b = in[2], a = in[3];
     if (hasAlpha) {
@@ -58,14 +63,16 @@ void PackRow(const std::uint8_t* in, std::uint8_t* out, std::uint32_t width, boo
 }  // namespace
 
 PackedImage PackPixels(DecodedImage&& image, bool isPng, bool keepAlpha) {
-  const bool hasAlpha = isPng && keepAlpha;
+  // A 3-byte plane has no alpha to keep.
+  const std::uint32_t inBytes = image.bytesPerPixel == 3 ? 3 : 4;
+  const bool hasAlpha = isPng && keepAlpha && inBytes == 4;
   const std::uint32_t bytesPerPixel = hasAlpha ? 4 : 3;
   // A plane stride below a full row would make the row reads overlap the next row or run
   // past the plane; libheif never returns one, but the packing below relies on it.
   if (image.width < 1 || image.height < 1 || image.plane == nullptr ||
       static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(image.height) * bytesPerPixel >=
           kMaxPackedBytes ||
-      static_cast<std::int64_t>(image.stride) < 4 * static_cast<std::int64_t>(image.width))
+      static_cast<std::int64_t>(image.stride) < inBytes * static_cast<std::int64_t>(image.width))
     throw std::runtime_error("圖片尺寸超過可處理範圍");
 
   PackedImage packed;
@@ -77,13 +84,13 @@ PackedImage PackPixels(DecodedImage&& image, bool isPng, bool keepAlpha) {
   packed.pixelFormat = hasAlpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
 
   // Row y of the packed image starts at y × stride, never after row y of the plane (the
-  // plane's stride is at least 4 × width), so packing top to bottom reads every source byte
+  // plane's stride is at least a source row), so packing top to bottom reads every source byte
   // before anything is written over it. The packed image (stride × height bytes) fits in the
-  // plane's stride × (height − 1) + 4 × width bytes.
+  // plane's stride × (height − 1) + one source row.
   std::uint8_t* const base = image.plane;
   for (std::uint32_t y = 0; y < packed.height; ++y)
     PackRow(base + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride),
-            base + static_cast<std::size_t>(y) * packed.stride, packed.width, isPng, hasAlpha);
+            base + static_cast<std::size_t>(y) * packed.stride, packed.width, inBytes, isPng, hasAlpha);
   packed.pixels = std::span<std::uint8_t>(base, static_cast<std::size_t>(packed.stride) * packed.height);
   packed.storage = std::move(image.image);
   image.plane = nullptr;

@@ -33,23 +33,16 @@ struct PackedImage {
   }
 };
 
-// Every length handed to the encoder must fit 32 bits: width × height × bytes per pixel stays
-// below this.
-inline constexpr std::uint64_t kMaxPackedBytes = 0x100000000ull;
-
 // The imaging factory of one file's conversion; it also serves the verification decode.
 // Raises "無法啟動 Windows 圖片編碼器 (0x…)".
 Microsoft::WRL::ComPtr<IWICImagingFactory> CreateImagingFactory();
 
-// Packs RGBA into the encoder layout, in place: the packed rows overwrite the decoded plane
-// from its start, and the image's ownership moves into the result. JPG: every pixel composited
-// over white, 24-bit. PNG: 32-bit with the alpha byte copied when keepAlpha, else 24-bit with
-// alpha dropped. Refuses an empty or too large image, a missing plane or a plane stride below
+// Packs RGBA or RGB into the encoder layout, in place: the packed rows overwrite the decoded
+// plane from its start, and the image's ownership moves into the result. JPG: every pixel
+// composited over white, 24-bit. PNG: 32-bit with the alpha byte copied when keepAlpha (and the
+// plane has alpha), else 24-bit with alpha dropped. An RGB plane only has its bytes reversed. Refuses an empty or too large image, a missing plane or a plane stride below
 // a row with "圖片尺寸超過可處理範圍", leaving the image untouched.
 PackedImage PackPixels(DecodedImage&& image, bool isPng, bool keepAlpha);
-
-// The same, asking the primary image whether it has alpha (only for PNG).
-PackedImage PackPixels(DecodedImage&& image, bool isPng, const heif_image_handle* primary);
 
 // One channel of a pixel composited over white with straight alpha, rounded.
 constexpr std::uint8_t CompositeOverWhite(std::uint32_t channel, std::uint32_t alpha) {
