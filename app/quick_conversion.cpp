@@ -7,7 +7,10 @@
 #include <span>
 #include <vector>
 
+#include "app/conversion_slots.h"
 #include "app/input_collection.h"
+#include "app/single_instance.h"
+#include "common/environment.h"
 #include "common/file_bytes.h"
 #include "common/guid_text.h"
 #include "common/text.h"
@@ -17,16 +20,6 @@
 namespace vellumora {
 
 namespace {
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-  std::vector<wchar_t> buffer(260);
-  for (;;) {
-    const DWORD n = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};
-    if (n < buffer.size()) return std::wstring(buffer.data(), n);
-    buffer.resize(n);
-  }
-}
 
 // Writes the report as LOCALAPPDATA\VellumoraConvert\logs\silent-{GUID}.json. Returns false
 // (leaving no report behind) when the folder, the name or the file cannot be made.
@@ -57,8 +50,14 @@ int RunQuickConversion(const CommandLine& commandLine, const Settings& settings)
 
   std::string report = "{\"format\":" + JsonString(settings.format) + ",\"results\":[";
   bool first = true;
+  // Runs started together by Explorer (one per selected photograph) take turns, a file at a time.
+  ConversionSlots slots(InstanceName(), files.empty() ? 0 : ConversionSlotCount());
   for (const std::wstring& file : files) {
-    const ConversionOutcome outcome = ConvertFile(ConversionRequest{file, settings});
+    ConversionOutcome outcome;
+    {
+      const ConversionSlot slot = slots.Acquire();
+      outcome = ConvertFile(ConversionRequest{file, settings});
+    }
     if (!first) report += ',';
     first = false;
     report += "{\"source\":" + JsonString(file);

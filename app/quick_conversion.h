@@ -10,7 +10,8 @@ namespace vellumora {
 // The JSON string literal (quotes included) of a UTF-16 text, as UTF-8 bytes.
 std::string JsonString(std::wstring_view text);
 
-// The silent batch: converts every collected file on this thread, writes the JSON report
+// The silent batch: converts every collected file on this thread, each while holding one of
+// the user's conversion slots (runs started together take turns), writes the JSON report
 // under %LOCALAPPDATA%\VellumoraConvert\logs and returns the exit code (0 or 1).
 int RunQuickConversion(const CommandLine& commandLine, const Settings& settings);
 

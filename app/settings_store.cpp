@@ -17,21 +17,14 @@
 #include "common/file_bytes.h"
 #include "common/guid_text.h"
 #include "common/text.h"
+#include "common/environment.h"
 #include "common/unique_handle.h"
 
 namespace vellumora {
 
 namespace {
 
-std::wstring SettingsFilePath() {
-  std::vector<wchar_t> buffer(260);
-  for (;;) {
-    const DWORD n = GetEnvironmentVariableW(kSettingsFileVariable, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};  // unset (or set to an empty value)
-    if (n < buffer.size()) return std::wstring(buffer.data(), n);
-    buffer.resize(n);  // n is the size needed, terminator included
-  }
-}
+std::wstring SettingsFilePath() { return EnvironmentValue(kSettingsFileVariable); }
 
 // Decimal text as the C runtime's string-to-integer reads it: leading white space, an optional
 // sign, then digits up to the first non-digit. Empty when there is no digit or the value does

@@ -4,21 +4,9 @@
 #include <cwchar>
 #include <stdexcept>
 
+#include "common/environment.h"
+
 namespace vellumora {
-
-namespace {
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) return {};
-  std::wstring value(size, L'\0');
-  const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
-  if (length == 0 || length >= size) return {};
-  value.resize(length);
-  return value;
-}
-
-}  // namespace
 
 std::uint64_t InstanceHash(std::wstring_view key) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a 64 offset basis

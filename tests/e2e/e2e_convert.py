@@ -17,6 +17,7 @@ import argparse
 import glob
 import hashlib
 import json
+import math
 import os
 import re
 import shutil
@@ -73,6 +74,11 @@ JPG_PSNR_PHOTO = 35.0
 FOLDER_NAME = "相片 測試 資料夾"
 
 
+def REPORTS(prefix):
+    return os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "VellumoraConvert", "logs",
+                        "silent-*.json")
+
+
 class Failed(Exception):
     pass
 
@@ -123,31 +129,51 @@ class Case:
             sys.exit(SKIP)
         return self.add(path)
 
-    def convert(self, fmt, settings=""):
-        """Runs the program on the folder; returns (exit code, report)."""
-        settings_file = os.path.join(self.work, "settings.ini")
-        with open(settings_file, "w", encoding="utf-8") as f:
+    def settings(self, settings=""):
+        """The case's settings file (also the key of its instance name and conversion slots)."""
+        path = os.path.join(self.work, "settings.ini")
+        with open(path, "w", encoding="utf-8") as f:
             f.write("[General]\n" + settings)
-        logs = os.path.join(self.args.prefix, "drive_c", "users", "*", "AppData", "Local",
-                            "VellumoraConvert", "logs", "silent-*.json")
-        before = set(glob.glob(logs))
-        env = dict(os.environ, VELLUMORA_SETTINGS_FILE=windows_path(settings_file))
-        started = time.monotonic()
-        result = run(self.args.run, self.args.exe, "--quick", fmt, "--silent",
-                     windows_path(self.folder), env=env, timeout=600)
-        print(f"{fmt} run: exit code {result.returncode}, {time.monotonic() - started:.1f} s")
-        # Several cases may run at once: ours is the new report that names our folder.
+        return windows_path(path)
+
+    def start(self, fmt, folder, settings_file, env=None, timer=False):
+        """Starts a silent run on a folder without waiting for it."""
+        env = dict(os.environ, VELLUMORA_SETTINGS_FILE=settings_file, **(env or {}))
+        command = [self.args.run, self.args.exe, "--quick", fmt, "--silent", windows_path(folder)]
+        if timer:  # the peak memory of the run, in KiB, on the last line of stderr
+            command = ["/usr/bin/time", "-f", "%M"] + command
+        return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    def report_of(self, folder, before):
+        """The one new report whose results name the folder."""
         mine = []
-        for path in set(glob.glob(logs)) - before:
+        for path in set(glob.glob(REPORTS(self.args.prefix))) - before:
             with open(path, "rb") as f:
                 report = json.loads(f.read().decode("utf-8"))
-            if any(windows_path(self.folder) in r["source"] for r in report["results"]):
+            if any(r["source"].startswith(windows_path(folder) + "\\") for r in report["results"]):
                 mine.append(report)
-        check(len(mine) == 1, f"expected one report of this run, found {len(mine)}")
-        report = mine[0]
-        check(report["exit_code"] == result.returncode, "exit code and report disagree")
+        check(len(mine) == 1, f"expected one report of the run on {folder}, found {len(mine)}")
+        return mine[0]
+
+    def convert(self, fmt, settings="", timer=False, timeout=600):
+        """Runs the program on the folder; returns (exit code, report), with the peak memory in
+        MiB as a third item when timed."""
+        before = set(glob.glob(REPORTS(self.args.prefix)))
+        started = time.monotonic()
+        process = self.start(fmt, self.folder, self.settings(settings), timer=timer)
+        try:
+            _, err = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            raise
+        print(f"{fmt} run: exit code {process.returncode}, {time.monotonic() - started:.1f} s")
+        report = self.report_of(self.folder, before)
+        check(report["exit_code"] == process.returncode, "exit code and report disagree")
         check(report["format"] == fmt, "report format")
-        return result.returncode, report
+        if timer:
+            return process.returncode, report, int(err.decode().strip().splitlines()[-1]) / 1024
+        return process.returncode, report
 
     def expect(self, condition, message):
         if not condition:
@@ -418,6 +444,162 @@ def case_photos(args, names):
     case.finish()
 
 
+# Peak memory of a JPG of the 200-megapixel photograph under Wine: measured 900 MiB (bench/README.md).
+PEAK_200MP_MIB = 1000
+
+
+def case_200mp(args):
+    """A 200-megapixel phone photograph (12240 x 16320) converts to JPG: its size, its pixels
+    close to heif-convert's, and the run's peak memory within the measured figure."""
+    from PIL import Image, ImageChops  # Debian's python3-pil; only this case needs it
+    Image.MAX_IMAGE_PIXELS = None
+    path = os.path.join(args.samples, "pillow-heif", "200MP.heic")
+    if not os.path.exists(path):
+        print(f"sample missing: {path}")
+        sys.exit(SKIP)
+    case = Case(args, "photo-200mp")
+    source = case.add(path)
+    before = sha256(source)
+    code, report, peak = case.convert("JPG", timer=True)
+    print(f"peak memory {peak:.0f} MiB")
+    r = report["results"][0]
+    check(code == 0 and r["status"] == "完成", f"exit code {code}: {r}")
+    case.expect(sha256(source) == before, "source changed")
+    case.expect(peak <= PEAK_200MP_MIB, f"peak memory {peak:.0f} MiB above {PEAK_200MP_MIB}")
+    ours = Image.open(unix_path(r["output"]))
+    case.expect(ours.size == (12240, 16320), f"size {ours.size}")
+    ref = reference_png(case, source)
+    check(ref is not None, "heif-convert wrote no reference")
+    theirs = Image.open(ref).convert("RGB")
+    if ours.size == theirs.size:
+        histogram = ImageChops.difference(ours.convert("RGB"), theirs).histogram()
+        mse = sum(n * (i % 256) ** 2 for i, n in enumerate(histogram)) / (ours.size[0] * ours.size[1] * 3)
+        value = 10 * math.log10(255 * 255 / mse) if mse else float("inf")
+        print(f"200MP.heic: JPG PSNR {value:.1f} dB against heif-convert")
+        case.expect(value >= JPG_PSNR_PHOTO, f"JPG PSNR {value:.1f} dB below {JPG_PSNR_PHOTO}")
+    case.finish()
+
+
+# ---- Silent runs started together ---------------------------------------------------------
+
+def slot_limit():
+    """The program takes as many slots as the logical processors Wine reports (the host's)."""
+    return max(1, min(os.cpu_count() or 1, 64))
+
+
+def slot_events(log):
+    """(time, pid, event) for every line of the slot log, in time order; at one instant a leave
+    goes first, so the count is never overstated."""
+    events = []
+    if os.path.exists(log):
+        with open(log) as f:
+            for line in f:
+                pid, event, ticks = line.split()
+                events.append((int(ticks), 0 if event == "leave" else 1, pid, event))
+    return [(t, pid, event) for t, _, pid, event in sorted(events)]
+
+
+def most_at_once(events):
+    running = peak = 0
+    for _, _, event in events:
+        running += 1 if event == "enter" else -1
+        peak = max(peak, running)
+    return peak
+
+
+def case_burst(args):
+    """24 silent runs started at once, two photographs each (one with alpha): every report and
+    output right, and never more conversions at the same time than there are slots."""
+    case = Case(args, "burst")
+    log = os.path.join(case.work, "slots.log")
+    settings = case.settings()
+    folders = []
+    for i in range(24):
+        folder = os.path.join(case.folder, f"run {i:02d}")
+        os.makedirs(folder)
+        for name in ("sample.heic", "alpha-64x48.heic"):
+            source = os.path.join(args.fixtures, name)
+            if not os.path.exists(source):
+                print(f"test photograph missing: {source}")
+                sys.exit(SKIP)
+            shutil.copyfile(source, os.path.join(folder, name))
+        folders.append(folder)
+    before = set(glob.glob(REPORTS(args.prefix)))
+    started = time.monotonic()
+    runs = [case.start("JPG", folder, settings, env={"VELLUMORA_SLOT_LOG": windows_path(log)}) for folder in folders]
+    for run_ in runs:
+        run_.communicate(timeout=600)
+    print(f"24 runs: {time.monotonic() - started:.1f} s")
+    for folder, run_ in zip(folders, runs):
+        report = case.report_of(folder, before)
+        case.expect(run_.returncode == 0 and report["exit_code"] == 0, f"{folder}: exit code {run_.returncode}")
+        names = {os.path.basename(unix_path(r["source"])): r for r in report["results"]}
+        case.expect(set(names) == {"sample.heic", "alpha-64x48.heic"}, f"{folder}: results {sorted(names)}")
+        for name, size in (("sample.heic", (640, 480)), ("alpha-64x48.heic", (64, 48))):
+            r = names.get(name, {})
+            output = unix_path(r.get("output", "Z:/missing"))
+            case.expect(r.get("status") == "完成" and output.endswith(name[:-5] + ".jpg"), f"{folder}/{name}: {r}")
+            case.expect(os.path.exists(output) and size_of(output) == size, f"{folder}/{name}: output")
+    events = slot_events(log)
+    peak, limit = most_at_once(events), slot_limit()
+    print(f"conversions at once: at most {peak} (slots: {limit})")
+    case.expect(sum(1 for e in events if e[2] == "enter") == 48, "one turn per photograph")
+    case.expect(sum(1 for e in events if e[2] == "leave") == 48, "every turn given back")
+    case.expect(1 <= peak <= limit, f"{peak} conversions at once, {limit} slots")
+    case.finish()
+
+
+def case_killed_slot(args):
+    """Runs killed while each holds a slot (all slots taken) do not keep the next run waiting:
+    their slots come back abandoned, and the next run converts."""
+    case = Case(args, "killed-slot")
+    log = os.path.join(case.work, "slots.log")
+    settings = case.settings()
+    limit = slot_limit()
+    source = os.path.join(args.fixtures, "sample.heic")
+    if not os.path.exists(source):
+        print(f"test photograph missing: {source}")
+        sys.exit(SKIP)
+    # Busy runs: many photographs each, so that each always holds a slot or is about to.
+    busy = []
+    for i in range(limit):
+        folder = os.path.join(case.work, f"busy {i}")
+        os.makedirs(folder)
+        for n in range(40):
+            shutil.copyfile(source, os.path.join(folder, f"p{n:02d}.heic"))
+        busy.append(case.start("PNG", folder, settings, env={"VELLUMORA_SLOT_LOG": windows_path(log)}))
+    holders = []
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline and len(holders) < limit:
+        last = {}
+        for _, pid, event in slot_events(log):
+            last[pid] = event
+        holders = [pid for pid, event in last.items() if event == "enter"]
+        time.sleep(0.05)
+    check(len(holders) == limit, f"only {len(holders)} of {limit} busy runs took a slot")
+    for pid in holders:
+        run(args.run, "taskkill", "/F", "/PID", pid, timeout=60)
+    for process in busy:
+        process.communicate(timeout=60)
+    last = {}
+    for _, pid, event in slot_events(log):
+        last[pid] = event
+    held = [pid for pid in holders if last.get(pid) == "enter"]
+    print(f"killed {len(holders)} runs, {len(held)} of them while holding a slot")
+    if len(held) < limit:  # one let its slot go just before the kill: nothing was shown
+        print("a run was between two photographs when it was killed: skipped")
+        sys.exit(SKIP)
+    case.fixture("sample.heic")
+    case.fixture("rgb-64x48.heic")
+    try:
+        code, report = case.convert("JPG", timeout=120)
+    except subprocess.TimeoutExpired:
+        raise Failed("the run after the killed ones never finished: their slots stayed taken")
+    case.expect(code == 0, f"exit code {code}")
+    case.expect([r["status"] for r in report["results"]] == ["完成", "完成"], f"results {report['results']}")
+    case.finish()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("case")
@@ -439,6 +621,9 @@ def main():
         "recycle": lambda: case_recycle(args),
         "photo-iphone": lambda: case_photos(args, ["arrow.heic"]),
         "photo-camera": lambda: case_photos(args, ["cat.hif", "xiaomi.heic"]),
+        "photo-200mp": lambda: case_200mp(args),
+        "burst": lambda: case_burst(args),
+        "killed-slot": lambda: case_killed_slot(args),
     }
     try:
         cases[args.case]()
