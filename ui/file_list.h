@@ -47,9 +47,11 @@ std::optional<std::wstring> ScanStatusText(const ScanResult& result);
 
 // Extended styles, colours, columns, drop acceptance and the drop subclass (right after creation).
 void SetUpFileList(HWND list);
-// Rewrites the status and detail columns of one item from its row.
+// Redraws one item; the owner-data list reads its texts from the row (LVN_GETDISPINFOW).
 void RefreshRow(std::size_t index);
-// Adds a scan's photographs as rows and items and updates the status box.
+// Redraws every visible item (after many rows changed at once).
+void RefreshAllRows();
+// Adds a scan's photographs as rows, lists them all at once and updates the status box.
 void AppendScanResult(const ScanResult& result);
 // IDC_CLEAR: empties the list unless a conversion or a scan is still running.
 void ClearList();
@@ -57,7 +59,7 @@ void ClearList();
 void HandleDroppedFiles(HDROP drop);
 // The list view's own drops (it accepts files itself) and its clean-up.
 LRESULT CALLBACK ListDropSubclass(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
-// WM_NOTIFY from IDC_LIST: info tip, selection details, double-click. Always 0.
+// WM_NOTIFY from IDC_LIST: cell texts, info tip, selection details, double-click. Always 0.
 LRESULT OnListNotify(NMHDR* header);
 
 }  // namespace vellumora

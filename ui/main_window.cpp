@@ -46,7 +46,11 @@ void CreateControls() {
   CreateChildControl(L"BUTTON", L"＋ 選擇資料夾", push, IDC_ADD_FOLDER);
   CreateChildControl(L"BUTTON", L"清空", push, IDC_CLEAR);
   CreateChildControl(L"BUTTON", L"加入資料夾時包含子資料夾", check, IDC_RECURSIVE);
-  SetUpFileList(CreateChildControl(WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS, IDC_LIST));
+  // An owner-data list: the rows vector is the only copy of the texts, and thousands of rows
+  // are listed by setting the item count (inserting 5,000 items kept the window from answering
+  // for about 2 s).
+  SetUpFileList(
+      CreateChildControl(WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA, IDC_LIST));
   UseSmallFont(CreateChildControl(L"EDIT", L"選取清單項目可查看完整路徑；完成後雙擊可開啟輸出資料夾。",
                                   ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL, IDC_STATUS));
   CreateChildControl(L"STATIC", L"圖片格式", 0, IDC_FORMAT_LABEL);

@@ -174,7 +174,7 @@ void OnStart() {
   if (state.settings.auto_ || state.converting) return;
   state.stopRequested = false;
   // The list shows the re-queued rows as waiting again, without their old error text.
-  for (std::size_t index : RequeueForStart(state.rows, state.settings)) RefreshRow(index);
+  if (!RequeueForStart(state.rows, state.settings).empty()) RefreshAllRows();
   StartNextConversion();
 }
 

@@ -1,6 +1,15 @@
 // The real main window, hidden, driven by the messages that a user's actions and the
 // workers produce.
+#include <windows.h>
+#include <psapi.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 
 #include "ui/file_list.h"
 #include "ui/layout.h"
@@ -15,6 +24,7 @@ using test::ControlRect;
 using test::ControlText;
 using test::ListItemCount;
 using test::ListItemText;
+using test::PumpUntil;
 using test::PumpUntilIdle;
 using test::TestWindow;
 using test::UiTempFolder;
@@ -179,6 +189,88 @@ TEST(MainWindow, ScanResultsBecomeRowsOnceAndTheFooterCountsThem) {
   test::PostScanResult({}, Settings{}, false, L"找不到路徑：X:\\gone");
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(ControlText(IDC_STATUS), L"找不到路徑：X:\\gone");
+}
+
+// Answers to WM_NULL sent from a second thread every 10 ms: the longest wait for the window
+// to answer, as a user dragging or clicking would feel it.
+class ResponsivenessProbe {
+ public:
+  explicit ResponsivenessProbe(HWND window)
+      : thread_([this, window] {
+          while (!stop_.load()) {
+            const auto start = std::chrono::steady_clock::now();
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+            const long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start).count();
+            long long seen = longest_.load();
+            while (waited > seen && !longest_.compare_exchange_weak(seen, waited)) {
+            }
+            Sleep(10);
+          }
+        }) {}
+  ~ResponsivenessProbe() {
+    stop_ = true;
+    thread_.join();
+  }
+  // The longest wait since the last call, in milliseconds.
+  long long TakeLongest() { return longest_.exchange(0); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<long long> longest_{0};
+  std::thread thread_;
+};
+
+// The process's committed private memory (Wine leaves PrivateUsage at 0; PagefileUsage is the same figure).
+std::size_t PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+  return counters.PagefileUsage;
+}
+
+// A dropped folder of 5,000 photographs (none decodes, so each conversion fails at once):
+// every row listed once with the right footer, the window answering while rows are added and
+// while they convert. The times and the memory per row are printed, not asserted; they are
+// measured figures, not rules.
+TEST(MainWindow, FiveThousandDroppedPhotographsAreListedAndConvertedWhileTheWindowAnswers) {
+  constexpr int kRows = 5000, kConverted = 300;
+  TestWindow window;
+  UiTempFolder folder;
+  for (int i = 0; i < kRows; ++i) folder.MakeFakePhoto(L"IMG_" + std::to_wstring(10000 + i) + L".heic");
+  auto& state = AppState();
+  ResponsivenessProbe probe(window.hwnd());
+  const std::size_t memoryBefore = PrivateBytes();
+
+  const auto dropped = std::chrono::steady_clock::now();
+  SendMessageW(window.hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(test::MakeDrop({folder.path().wstring()})), 0);
+  ASSERT_TRUE(PumpUntil([&] { return state.rows.size() == kRows; }));
+  const auto listed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(PumpUntilIdle());
+  const long long addingWait = probe.TakeLongest();
+  const std::size_t memoryAfter = PrivateBytes();
+  EXPECT_EQ(ListItemCount(), kRows);
+  EXPECT_EQ(ListItemText(kRows - 1, 0), L"IMG_14999.heic");
+  EXPECT_EQ(ListItemText(kRows - 1, 1), L"等待");
+  EXPECT_EQ(ControlText(IDC_SUMMARY), L"共 5000 張  ·  完成 0  ·  等待 5000  ·  失敗 0");
+
+  test::Click(IDC_START);
+  ASSERT_TRUE(PumpUntil([&] { return state.rows[kConverted - 1].status == RowStatus::Failed; }, std::chrono::minutes(3)));
+  test::Click(IDC_STOP);
+  ASSERT_TRUE(PumpUntilIdle());
+  const long long convertingWait = probe.TakeLongest();
+  const auto failed = static_cast<std::size_t>(
+      std::count_if(state.rows.begin(), state.rows.end(), [](const ListRow& row) { return row.status == RowStatus::Failed; }));
+  EXPECT_GE(failed, static_cast<std::size_t>(kConverted));
+  EXPECT_EQ(ControlText(IDC_SUMMARY), L"共 5000 張  ·  完成 0  ·  等待 " + std::to_wstring(kRows - failed) +
+                                          L"  ·  失敗 " + std::to_wstring(failed));
+  EXPECT_EQ(ListItemText(static_cast<int>(failed) - 1, 1), L"失敗");
+
+  std::printf("5000 rows: listed %lld ms after the drop; longest wait for the window %lld ms while adding, "
+              "%lld ms while converting; %lld bytes per row\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(listed - dropped).count()),
+              addingWait, convertingWait,
+              static_cast<long long>((static_cast<long long>(memoryAfter) - static_cast<long long>(memoryBefore)) / kRows));
 }
 
 TEST(MainWindow, PendingScanShowsInFooterAndButtonsAndRefusesClose) {
