@@ -1,6 +1,7 @@
 #include "convert/conversion.h"
 
 #include <exception>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -108,6 +109,11 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin)
   SourceSnapshot snapshot{};
   try {
     outcome.output = ConvertAndCommit(request, snapshot);
+  } catch (const std::bad_alloc&) {
+    // A picture larger than the memory at hand: its buffers could not be had.
+    outcome = {};
+    outcome.error = L"圖片尺寸超過可處理範圍";
+    return outcome;
   } catch (const std::exception& e) {
     outcome = {};
     outcome.error = MessageOf(e);

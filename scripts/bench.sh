@@ -7,7 +7,11 @@
 #            verification read-back and decode) against heif-convert and ImageMagick convert,
 #            runs alternating, wall time and peak memory, JPG and PNG;
 #   stages   where one conversion spends its time (bench/stage_bench, stage timing on);
-#   scan     CollectInputs over 10,000 files in nested folders (bench/scan_bench).
+#   scan     CollectInputs over 10,000 files in nested folders (bench/scan_bench);
+#   scale    the 200-megapixel sample to JPG and PNG (time, peak memory), and 100 silent runs
+#            started at once, one 12-megapixel photograph each, as Explorer starts them: taking
+#            turns (one settings file, so one set of conversion slots) against all at once (a
+#            settings file each, so a set of slots each: what every run did before the slots).
 # Results: build-bench-win/bench-results-<date>.txt (and bench-results.txt, the latest).
 # Nothing here asserts a time: it measures and prints.
 #
@@ -18,7 +22,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
 reps=3
 decode_reps=5
-parts="decode,convert,stages,scan"
+parts="decode,convert,stages,scan,scale"
 build=1
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -26,7 +30,7 @@ while [ $# -gt 0 ]; do
     --decode-reps) decode_reps="$2"; shift 2 ;;
     --only) parts="$2"; shift 2 ;;
     --no-build) build=0; shift ;;
-    *) echo "usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only decode,convert,stages,scan] [--no-build]" >&2; exit 2 ;;
+    *) echo "usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only decode,convert,stages,scan,scale] [--no-build]" >&2; exit 2 ;;
   esac
 done
 want() { [[ ",$parts," == *",$1,"* ]]; }
@@ -237,6 +241,68 @@ if want scan; then
   fi
   echo "== Folder scan: CollectInputs over 10,000 files in 100 nested folders, recursive, under Wine =="
   wine "$win/bench/scan_bench.exe" --repeat "$reps" "$(winpath "$tree")" 2>&1 | grep -E '^(run|RESULT)' | sed 's/^/   /'
+  echo
+fi
+
+# --- 5. Scale: a 200-megapixel photograph, and 100 silent runs at once ------------------------------
+# Sum of the resident memory of every running VellumoraConvert.exe, in KiB.
+programs_rss() {
+  local total=0 p
+  for p in $(pgrep -f 'VellumoraConvert\.exe' || true); do
+    total=$((total + $(awk '/^VmRSS/ {print $2}' "/proc/$p/status" 2>/dev/null || echo 0)))
+  done
+  echo "$total"
+}
+if want scale; then
+  out="$win/bench-out"
+  big="$samples/pillow-heif/200MP.heic"
+  echo "== 200-megapixel photograph (12240x16320): one silent run each, wall s and peak memory MB =="
+  if [ -s "$big" ]; then
+    for fmt in JPG PNG; do
+      rm -rf "$out"; mkdir -p "$out"
+      printf '[General]\ndestination=1\nfolder=%s\nformat=%s\nquality=75\n' "$(winpath "$out" | tr '\\' '/')" "$fmt" > "$win/bench-settings.ini"
+      VELLUMORA_SETTINGS_FILE="$(winpath "$win/bench-settings.ini")" measure \
+        wine "$win/VellumoraConvert.exe" --quick "$fmt" --silent "$(winpath "$big")"; m="$measured"
+      made="$(ls "$out" 2>/dev/null | head -n1)"
+      printf '   %s: %s s, %.0f MB%s\n' "$fmt" "$(awk '{print $2}' <<<"$m")" "$(awk '{print $3 / 1024}' <<<"$m")" \
+        "$([ -n "$made" ] || echo ' (failed)')"
+      ext="$(tr 'A-Z' 'a-z' <<<"$fmt")"
+      rm -f "$out"/*
+      measure heif-convert -q 75 "$big" "$out/hc.$ext"; m="$measured"
+      printf '   %s heif-convert: %s s, %.0f MB\n' "$fmt" "$(awk '{print $2}' <<<"$m")" "$(awk '{print $3 / 1024}' <<<"$m")"
+    done
+  else
+    echo "   skipped: $big is absent"
+  fi
+  echo
+  twelve="$samples/pillow-heif/pug.heic"; [ -s "$twelve" ] || twelve="$photos/large-12mp.heic"
+  runs=100
+  echo "== $runs silent runs started at once, one $(basename "$twelve") each, JPG: wall s and peak memory =="
+  echo "   peak memory: the largest sum of the resident memory of all running VellumoraConvert.exe, sampled every 0.1 s"
+  for mode in turns "all at once"; do
+    rm -rf "$out"; mkdir -p "$out"
+    for ((n = 0; n < runs; n++)); do
+      mkdir -p "$out/$n"; cp "$twelve" "$out/$n/p.heic"
+      printf '[General]\nformat=JPG\nquality=75\n' > "$out/settings-$n.ini"
+    done
+    start="$(date +%s.%N)"
+    for ((n = 0; n < runs; n++)); do
+      ini="$out/settings-0.ini"; [ "$mode" = turns ] || ini="$out/settings-$n.ini"
+      VELLUMORA_SETTINGS_FILE="$(winpath "$ini")" wine "$win/VellumoraConvert.exe" --quick JPG --silent "$(winpath "$out/$n/p.heic")" \
+        >/dev/null 2>&1 &
+    done
+    peak=0
+    while [ -n "$(jobs -pr)" ]; do
+      now="$(programs_rss)"; [ "$now" -gt "$peak" ] && peak="$now"
+      sleep 0.1
+    done
+    wait
+    end="$(date +%s.%N)"
+    made="$(ls "$out"/*/p.jpg 2>/dev/null | wc -l)"
+    printf '   %-12s %6.1f s  %6.0f MB at the peak  %d of %d converted\n' "$mode" "$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')" \
+      "$(awk -v k="$peak" 'BEGIN {print k / 1024}')" "$made" "$runs"
+  done
+  rm -rf "$out"
   echo
 fi
 
