@@ -26,16 +26,17 @@ void NoteSlotEvent(const char* event) {
   if (file) WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
+// Per user (the instance name) and per session.
+std::wstring ConversionSlotName(const std::wstring& instanceName, std::uint32_t index) {
+  return L"Local\\" + instanceName + L".Slot." + std::to_wstring(index);
+}
+
 }  // namespace
 
 std::uint32_t ConversionSlotCount() {
   const DWORD processors = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
   if (processors < 1) return 1;
   return processors > MAXIMUM_WAIT_OBJECTS ? MAXIMUM_WAIT_OBJECTS : processors;
-}
-
-std::wstring ConversionSlotName(const std::wstring& instanceName, std::uint32_t index) {
-  return L"Local\\" + instanceName + L".Slot." + std::to_wstring(index);
 }
 
 ConversionSlot::ConversionSlot(ConversionSlot&& other) noexcept : mutex_(std::exchange(other.mutex_, nullptr)) {}

@@ -17,9 +17,6 @@ namespace vellumora {
 // As many slots as logical processors, at least 1 and at most the 64 objects one wait can watch.
 std::uint32_t ConversionSlotCount();
 
-// "Local\<instance name>.Slot.<i>": per user (the instance name) and per session.
-std::wstring ConversionSlotName(const std::wstring& instanceName, std::uint32_t index);
-
 // A slot held by this thread; let go (ReleaseMutex) when it is destroyed. An empty slot holds nothing.
 class ConversionSlot {
  public:
@@ -30,13 +27,12 @@ class ConversionSlot {
   ConversionSlot(ConversionSlot&& other) noexcept;
   ConversionSlot& operator=(ConversionSlot&&) = delete;
   ~ConversionSlot();
-  bool held() const { return mutex_ != nullptr; }
 
  private:
   HANDLE mutex_ = nullptr;  // owned by the slot set
 };
 
-// The slot mutexes of one user, opened (or created) once per run.
+// The slot mutexes of one user, "Local\<instance name>.Slot.<i>", opened (or created) once per run.
 class ConversionSlots {
  public:
   ConversionSlots(const std::wstring& instanceName, std::uint32_t count);
