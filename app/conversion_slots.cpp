@@ -9,19 +9,20 @@ namespace vellumora {
 
 namespace {
 
-// Tests watch the turns through VELLUMORA_SLOT_LOG: a file to which every run appends a line
-// when it has taken a slot and another before it lets the slot go ("<pid> enter|leave <QPC>").
-// Both lines are written while the slot is held, so the intervals they show never overlap more
-// than the slots allow. Without the variable nothing is written; nothing depends on the file.
+// Tests watch the turns through VELLUMORA_SLOT_LOG, a folder in which every run keeps a file of
+// its own (<pid>.log, so that no two processes append to one file) with a line when it has taken
+// a slot and another before it lets the slot go ("enter|leave <QPC>"). Both lines are written
+// while the slot is held, so the intervals they show never overlap more than the slots allow.
+// Without the variable nothing is written; nothing depends on the files.
 void NoteSlotEvent(const char* event) {
-  const std::wstring path = EnvironmentValue(L"VELLUMORA_SLOT_LOG");
-  if (path.empty()) return;
+  const std::wstring folder = EnvironmentValue(L"VELLUMORA_SLOT_LOG");
+  if (folder.empty()) return;
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
-  const std::string line =
-      std::to_string(GetCurrentProcessId()) + ' ' + event + ' ' + std::to_string(now.QuadPart) + '\n';
-  const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::string line = std::string(event) + ' ' + std::to_string(now.QuadPart) + '\n';
+  const std::wstring path = folder + L"\\" + std::to_wstring(GetCurrentProcessId()) + L".log";
+  const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (file) WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }

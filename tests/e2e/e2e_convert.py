@@ -488,13 +488,15 @@ def slot_limit():
 
 
 def slot_events(log):
-    """(time, pid, event) for every line of the slot log, in time order; at one instant a leave
-    goes first, so the count is never overstated."""
+    """(time, pid, event) for every line of the slot log folder (a file per run, named by its
+    Windows process id), in time order; at one instant a leave goes first, so the count is never
+    overstated."""
     events = []
-    if os.path.exists(log):
-        with open(log) as f:
+    for path in glob.glob(os.path.join(log, "*.log")):
+        pid = os.path.basename(path)[:-4]
+        with open(path) as f:
             for line in f:
-                pid, event, ticks = line.split()
+                event, ticks = line.split()
                 events.append((int(ticks), 0 if event == "leave" else 1, pid, event))
     return [(t, pid, event) for t, _, pid, event in sorted(events)]
 
@@ -511,7 +513,8 @@ def case_burst(args):
     """24 silent runs started at once, two photographs each (one with alpha): every report and
     output right, and never more conversions at the same time than there are slots."""
     case = Case(args, "burst")
-    log = os.path.join(case.work, "slots.log")
+    log = os.path.join(case.work, "slots")
+    os.makedirs(log)
     settings = case.settings()
     folders = []
     for i in range(24):
@@ -553,7 +556,8 @@ def case_killed_slot(args):
     """Runs killed while each holds a slot (all slots taken) do not keep the next run waiting:
     their slots come back abandoned, and the next run converts."""
     case = Case(args, "killed-slot")
-    log = os.path.join(case.work, "slots.log")
+    log = os.path.join(case.work, "slots")
+    os.makedirs(log)
     settings = case.settings()
     limit = slot_limit()
     source = os.path.join(args.fixtures, "sample.heic")
