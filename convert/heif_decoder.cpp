@@ -1,5 +1,7 @@
 #include "convert/heif_decoder.h"
 
+#include <libheif/heif_properties.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -48,6 +50,16 @@ std::uint64_t DecodeMemoryLimit(std::uint32_t width, std::uint32_t height, std::
   // Either orientation of either size: a rotated image is built from the coded one.
   return std::max({kDefaultMemoryBlockLimit, PlaneBytes(width, height), PlaneBytes(height, width),
                    PlaneBytes(codedWidth, codedHeight), PlaneBytes(codedHeight, codedWidth)});
+}
+
+bool HasTransformations(const OpenedHeif& heif) {
+#if LIBHEIF_HAVE_VERSION(1, 18, 0)
+  return heif_item_get_transformation_properties(heif.context.get(), heif_image_handle_get_item_id(heif.primary.get()),
+                                                 nullptr, 0) > 0;
+#else
+  (void)heif;
+  return true;
+#endif
 }
 
 DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout) {

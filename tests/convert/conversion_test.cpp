@@ -329,8 +329,8 @@ Bytes FourBytePathOutput(const fs::path& source, bool isPng) {
 }
 
 // Pictures without alpha are decoded straight to 3 bytes per pixel; the written file must be
-// byte for byte the one the 4-byte path writes, for 8- and 10-bit, grey, 4:4:4, rotated,
-// grid and alpha pictures, in both formats (the large photographs as JPG only: their PNG
+// byte for byte the one the 4-byte path writes, for 8- and 10-bit, grey, 4:4:4, rotated, grid
+// and alpha pictures, in both formats (the large photographs as JPG only: their PNG
 // takes seconds under Wine and goes through the same packing).
 TEST_F(ConvertFileTest, TheLeanDecodeWritesTheSameBytesAsTheFourBytePath) {
   struct Source {
