@@ -65,7 +65,7 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
   DecodedPrimary decoded;
   {
     StageTimer timer("decode");
-    decoded = DecodeHeif(heif, ChoosePixelLayout(hasAlpha, HasTransformations(heif)));
+    decoded = DecodeHeif(heif, ChoosePixelLayout(hasAlpha, NeedsFourByteDecode(heif)));
   }
   const auto factory = CreateImagingFactory();
   PackedImage packed;

@@ -339,7 +339,7 @@ TEST_F(ConvertFileTest, TheLeanDecodeWritesTheSameBytesAsTheFourBytePath) {
   };
   std::vector<Source> sources;
   for (const char* name : {"rgb-64x48.heic", "alpha-64x48.heic", "rgb10-64x48.heic", "alpha10-64x48.heic",
-                           "orient6-33x17.heic", "icc-small.heic"})
+                           "orient6-33x17.heic", "orient8-rotate-270cw.heic", "icc-small.heic"})
     sources.push_back({FixturesDir() / ToUtf16(name), true});
   for (const char* name : {"pillow-heif/RGB_8_chroma444.heif", "pillow-heif/L_8__29x100.heif",
                            "pillow-heif/RGBA_10__29x100.heif", "pillow-heif/RGB_10__128x128.heif",
