@@ -253,6 +253,7 @@ programs_rss() {
   done
   echo "$total"
 }
+any_alive() { local p; for p in "$@"; do kill -0 "$p" 2>/dev/null && return 0; done; return 1; }
 if want scale; then
   out="$win/bench-out"
   big="$samples/pillow-heif/200MP.heic"
@@ -285,14 +286,16 @@ if want scale; then
       mkdir -p "$out/$n"; cp "$twelve" "$out/$n/p.heic"
       printf '[General]\nformat=JPG\nquality=75\n' > "$out/settings-$n.ini"
     done
+    pids=()
     start="$(date +%s.%N)"
     for ((n = 0; n < runs; n++)); do
       ini="$out/settings-0.ini"; [ "$mode" = turns ] || ini="$out/settings-$n.ini"
       VELLUMORA_SETTINGS_FILE="$(winpath "$ini")" wine "$win/VellumoraConvert.exe" --quick JPG --silent "$(winpath "$out/$n/p.heic")" \
         >/dev/null 2>&1 &
+      pids+=("$!")
     done
     peak=0
-    while [ -n "$(jobs -pr)" ]; do
+    while any_alive "${pids[@]}"; do
       now="$(programs_rss)"; [ "$now" -gt "$peak" ] && peak="$now"
       sleep 0.1
     done
