@@ -247,9 +247,10 @@ fi
 # --- 5. Scale: a 200-megapixel photograph, and 100 silent runs at once ------------------------------
 # Sum of the resident memory of every running VellumoraConvert.exe, in KiB.
 programs_rss() {
-  local total=0 p
+  local total=0 p kib
   for p in $(pgrep -f 'VellumoraConvert\.exe' || true); do
-    total=$((total + $(awk '/^VmRSS/ {print $2}' "/proc/$p/status" 2>/dev/null || echo 0)))
+    kib="$(awk '/^VmRSS/ {print $2}' "/proc/$p/status" 2>/dev/null || true)"  # none once it is ending
+    total=$((total + ${kib:-0}))
   done
   echo "$total"
 }
