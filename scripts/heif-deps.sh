@@ -3,7 +3,7 @@
 # same sources, patches and flags: the decoding floor the Windows build is measured against).
 
 # Bump whenever the built libraries change (flags, patches, options), so that caches rebuild.
-heif_deps_recipe=r3
+heif_deps_recipe=r4
 
 # build_heif_deps TOOLCHAIN_FILE|native DE265_TARBALL HEIF_TARBALL PREFIX LOG_DIR
 # Unpacks both tarballs into a temporary folder, applies scripts/patches/libde265-*.patch and
@@ -19,8 +19,8 @@ build_heif_deps() {
   tar -C "$work" -xzf "$heif_tar"
   de265_src="$(find "$work" -maxdepth 1 -type d -name 'libde265-*' | head -n1)"
   heif_src="$(find "$work" -maxdepth 1 -type d -name 'libheif-*' | head -n1)"
-  # The patches only make decoding faster; one written for another version that no longer
-  # applies is left out with a loud warning rather than stopping the set-up.
+  # A patch written for another version that no longer applies is left out with a loud warning
+  # rather than stopping the set-up (newer versions may carry the fix already).
   apply_patches() {
     local src="$1" glob="$2"
     for p in "$patches"/$glob; do
@@ -28,7 +28,7 @@ build_heif_deps() {
       if patch -d "$src" -p1 --forward --quiet --dry-run < "$p" >/dev/null 2>&1; then
         patch -d "$src" -p1 --forward --quiet < "$p" >/dev/null
       else
-        printf '\n[setup] !!! %s does not apply to %s: building without it (slower decoding)\n\n' \
+        printf '\n[setup] !!! %s does not apply to %s: building without it (see scripts/patches/README.md)\n\n' \
           "$(basename "$p")" "$(basename "$src")" >&2
       fi
     done
