@@ -65,7 +65,11 @@ SOURCE_DATE_EPOCH="$(git log -1 --format=%ct HEAD)"
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C.UTF-8
 
 # --- the executable ----------------------------------------------------------------------------
-bash "$here/setup.sh"
+# The set-up speaks only when something is wrong (its warnings start with "!!!").
+setup_log="$(mktemp)"
+if ! bash "$here/setup.sh" 2>"$setup_log"; then cat "$setup_log" >&2; rm -f "$setup_log"; die "scripts/setup.sh failed"; fi
+grep -F '!!!' "$setup_log" >&2 || true
+rm -f "$setup_log"
 # shellcheck disable=SC1091
 source "$repo/.deps.env"
 build="$repo/build/release"

@@ -78,6 +78,8 @@ def relink_kit(kit, build):
     if " && " in line:
         line = line.split(" && ", 1)[1]
     words = shlex.split(line)
+    if "&&" in words:  # CMake closes the link with "&& :"
+        words = words[:words.index("&&")]
     if not words or "-o" not in words:
         fail("the link command of VellumoraConvert.exe was not found")
     os.makedirs(os.path.join(kit, "lib"), exist_ok=True)
