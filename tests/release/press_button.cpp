@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <string>
+#include <cwchar>
 
 namespace {
 
@@ -13,7 +13,8 @@ BOOL CALLBACK FindProgramWindow(HWND window, LPARAM found) {
   wchar_t className[256] = {};
   GetClassNameW(window, className, 256);
   // The program names its window class after its single-instance key: "Vellumora.Native.<hash>".
-  if (std::wstring(className).rfind(L"Vellumora.Native.", 0) != 0) return TRUE;
+  constexpr wchar_t kPrefix[] = L"Vellumora.Native.";
+  if (wcsncmp(className, kPrefix, wcslen(kPrefix)) != 0) return TRUE;
   *reinterpret_cast<HWND*>(found) = window;
   return FALSE;
 }
