@@ -120,7 +120,7 @@ facts=(
   MINGW_DEBIAN_VERSION="$(deb_version mingw-w64-x86-64-dev)"
   MINGW_VERSION="$(deb_version mingw-w64-x86-64-dev | sed 's/-.*//')"
   GCC_DEBIAN_VERSION="$(deb_version g++-mingw-w64-x86-64-posix)"
-  GCC_VERSION="$(x86_64-w64-mingw32-g++-posix -dumpfullversion)"
+  GCC_VERSION="$(deb_version g++-mingw-w64-x86-64-posix | sed 's/-.*//')"
 )
 crlf() { sed 's/\r$//; s/$/\r/' "$1" > "$2"; }
 crlf LICENSE "$files/LICENSE.txt"

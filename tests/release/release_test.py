@@ -225,7 +225,18 @@ class Prefix:
         run(["cp", "-a", w.args.template, self.path])
         self.env = dict(os.environ, WINEPREFIX=self.path, WINEARCH="win64", WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.wine(["reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/t", "REG_SZ", "/d", "null", "/f"])
+        # One wine server for all the test's Wine processes. It and the background services that
+        # the first program starts live on: they must not hold our pipes, or every captured run
+        # would wait for them.
+        detached = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                        stderr=subprocess.DEVNULL, timeout=120)
+        # The null graphics driver counts from the next start of the server on.
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/t", "REG_SZ",
+                        "/d", "null", "/f"], check=True, **detached)
+        subprocess.run(["wineserver", "-k"], **detached)
+        subprocess.run(["wineserver", "-w"], **detached)
+        subprocess.run(["wineserver", "-p"], **detached)
+        subprocess.run(["wine", "cmd", "/c", "exit"], **detached)
         users = [u for u in os.listdir(os.path.join(self.path, "drive_c", "users")) if u != "Public"]
         check(len(users) == 1, f"the prefix has users {users}")
         self.user = users[0]
@@ -235,35 +246,42 @@ class Prefix:
     def wine(self, command, ok=(0,), timeout=300):
         return run(["wine", *command], env=self.env, ok=ok, timeout=timeout)
 
-    @staticmethod
-    def windows(path):
-        return "Z:" + os.path.abspath(path).replace("/", "\\")
+    def windows(self, path):
+        """The Windows path of a file: C:\\... inside the prefix's drive_c (as a program installed
+        there sees itself), Z:\\... elsewhere."""
+        path = os.path.abspath(path)
+        drive_c = os.path.join(self.path, "drive_c")
+        if path.startswith(drive_c + os.sep):
+            return "C:" + path[len(drive_c):].replace("/", "\\")
+        return "Z:" + path.replace("/", "\\")
+
+    def reg_tree(self, root):
+        """Every key below root (root included) with its values: {key: {name: data}}; one query."""
+        result = self.wine(["reg", "query", root, "/s"], ok=None)
+        tree, key = {}, None
+        for line in result.stdout.splitlines():
+            line = line.rstrip("\r\n")
+            m = re.match(r"\s{4}(.*?)\s{4}(REG_\w+)\s{4}(.*)$", line)
+            if m and key is not None:
+                tree[key][m.group(1)] = m.group(3).strip()
+            elif line.startswith("HKEY_"):
+                key = line.strip()
+                tree[key] = {}
+        return tree
 
     def reg_values(self, key):
-        """The values of a key as {name: data}, or None when the key does not exist."""
-        result = self.wine(["reg", "query", key], ok=None)
-        if result.returncode != 0:
-            return None
-        values = {}
-        for line in result.stdout.splitlines():
-            m = re.match(r"\s{4}(.*?)\s{4}(REG_\w+)\s{4}(.*)$", line.rstrip("\r\n"))
-            if m:
-                values[m.group(1)] = m.group(3).strip()
-        return values
+        """The values of one key as {name: data}, or None when the key does not exist."""
+        full = key.replace("HKCU\\", "HKEY_CURRENT_USER\\", 1).replace("HKLM\\", "HKEY_LOCAL_MACHINE\\", 1)
+        return self.reg_tree(key).get(full)
 
     def uninstall_entries(self):
-        """Apps & features entries named Vellumora Convert: {product code: values}."""
+        """Apps & features entries named Vellumora Convert: {key: values}."""
         entries = {}
         for root in (r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
                      r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall"):
-            result = self.wine(["reg", "query", root], ok=None)
-            for line in result.stdout.splitlines():
-                key = line.strip()
-                if not re.search(r"\\Uninstall\\[^\\]+$", key, re.IGNORECASE):
-                    continue
-                values = self.reg_values(key) or {}
+            for key, values in self.reg_tree(root).items():
                 if values.get("DisplayName") == "Vellumora Convert":
-                    entries[key.rsplit("\\", 1)[1]] = values
+                    entries[key] = values
         return entries
 
     def silent_batch(self, exe, photo, fmt):
@@ -279,8 +297,8 @@ class Prefix:
         entry = report["results"][0]
         check(entry.get("status") == "完成", f"the photograph was not converted: {entry}")
         output = entry["output"]
-        check(output.upper().startswith("Z:\\"), f"unexpected output path {output}")
-        unix = output[2:].replace("\\", "/")
+        check(output[:3].upper() in ("C:\\", "Z:\\"), f"unexpected output path {output}")
+        unix = (os.path.join(self.path, "drive_c") if output[0] in "cC" else "") + output[2:].replace("\\", "/")
         check(os.path.isfile(unix), f"the reported output {output} does not exist")
         described = run(["identify", "-format", "%m %w %h", unix]).stdout.strip()
         check(described == ("JPEG" if fmt == "JPG" else "PNG") + " 640 480", f"the output is {described}")
@@ -297,6 +315,13 @@ def sample(w, folder):
     target = os.path.join(folder, "sample.heic")
     shutil.copyfile(os.path.join(w.args.repo, "resources", "sample", "sample.heic"), target)
     return target
+
+
+ASSOCIATIONS = r"HKCU\Software\Classes\SystemFileAssociations"
+
+
+def full_key(key):
+    return key.replace("HKCU\\", "HKEY_CURRENT_USER\\", 1)
 
 
 VERB_KEYS = [rf"HKCU\Software\Classes\SystemFileAssociations\{ext}\shell\{verb}"
@@ -374,16 +399,17 @@ def step_msi(w):
         finally:
             if window.poll() is None:
                 window.kill()
+        verbs = p.reg_tree(ASSOCIATIONS)
         for key in VERB_KEYS:
-            command = (p.reg_values(key + r"\command") or {}).get("(Default)", "")
-            check("Programs\\Vellumora Convert\\VellumoraConvert.exe" in command,
-                  f"{key} does not start the installed program: {command!r}")
+            command = verbs.get(full_key(key) + "\\command", {}).get("(Default)", "")
+            check(command.startswith(f'"{p.windows(exe)}"'), f"{key} does not start the installed program: {command!r}")
 
         # Uninstall: program, shortcut, verbs and entry go; the settings stay.
         p.wine(["msiexec", "/x", p.windows(w.artefact(b_dist, "msi", s["higher"])), "/qn"])
         check(not os.path.exists(programs), f"{programs} is still there: {os.listdir(programs) if os.path.isdir(programs) else ''}")
         check(not os.path.exists(shortcut), "the Start-menu shortcut is still there")
-        left = [key for key in VERB_KEYS if p.reg_values(key) is not None]
+        verbs = p.reg_tree(ASSOCIATIONS)
+        left = [key for key in VERB_KEYS if full_key(key) in verbs]
         check(not left, f"Explorer verbs left behind: {left}")
         check(not p.uninstall_entries(), "the Apps & features entry is still there")
         check((p.reg_values(settings) or {}).get("quality") == "77", "the uninstall removed the user's settings")
