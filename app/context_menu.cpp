@@ -104,6 +104,30 @@ int QueryContextMenuState() {
   return existing > 0 ? 1 : 0;
 }
 
+int RemoveContextMenuOfThisExecutable() noexcept {
+  int removed = 0;
+  try {
+    const std::wstring ownStart = FoldCase(L"\"" + ExecutablePath() + L"\"");
+    for (const wchar_t* extension : kContextMenuExtensions) {
+      for (const wchar_t* verb : kContextMenuVerbs) {
+        const std::wstring path = ContextMenuVerbKey(extension, verb);
+        std::wstring command;
+        {
+          UniqueRegKey key;
+          if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) continue;
+          if (!ReadCommand(key.get(), command)) continue;
+        }
+        if (FoldCase(command).rfind(ownStart, 0) != 0) continue;
+        if (RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str()) == ERROR_SUCCESS) ++removed;
+      }
+    }
+  } catch (...) {
+    // Out of memory while building a string: what was deleted so far stays deleted.
+  }
+  if (removed > 0) SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  return removed;
+}
+
 void SetContextMenuInstalled(bool install) {
   const std::wstring exe = ExecutablePath();
   for (const wchar_t* extension : kContextMenuExtensions) {

@@ -11,6 +11,12 @@ int QueryContextMenuState();
 // Installs (or repairs) all nine entries, or removes them; raises with the registry step's message.
 void SetContextMenuInstalled(bool install);
 
+// The installer's clean-up when the program is removed: deletes every verb key whose command
+// starts this executable (the path in quotes at its start, letter case folded), whatever the
+// verb; entries that start another copy of the program stay. Returns how many were deleted;
+// never raises.
+int RemoveContextMenuOfThisExecutable() noexcept;
+
 // Creates or opens the key under HKEY_CURRENT_USER and writes one REG_SZ value (empty name: the
 // default value). Raises "無法建立右鍵功能" or "無法寫入右鍵功能".
 void SetRegistryString(const std::wstring& keyPath, const std::wstring& valueName, const std::wstring& text);

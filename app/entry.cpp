@@ -11,6 +11,7 @@
 
 #include "app/background_jobs.h"
 #include "app/command_line.h"
+#include "app/context_menu.h"
 #include "app/quick_conversion.h"
 #include "app/settings_store.h"
 #include "app/single_instance.h"
@@ -106,6 +107,14 @@ int RunWindow(HINSTANCE instance, int showCommand, const CommandLine& commandLin
   return static_cast<int>(message.wParam);
 }
 
+// The installer starts the installed program with exactly this one argument when the program is
+// removed (not an option for users): the Explorer verbs that start this very file go, the
+// settings stay, and nothing is shown.
+bool IsUninstallCleanup(const CommandLine& commandLine) {
+  return commandLine.quickFormat.empty() && !commandLine.silent && commandLine.paths.size() == 1 &&
+         commandLine.paths.front() == L"--uninstall";
+}
+
 // Shows a failure to the user unless this start was meant to run silently.
 void ReportStartFailure(const char* message) noexcept {
   try {
@@ -128,8 +137,14 @@ int AppMain(HINSTANCE instance, int showCommand) {
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     MainWindowState& state = AppState();
     state.instance = instance;
-    state.settings = LoadSettings();
     const CommandLine commandLine = ParseCommandLine(GetCommandLineW());
+    // Before the settings: an unreadable settings store must not stop the uninstaller.
+    if (IsUninstallCleanup(commandLine)) {
+      RemoveContextMenuOfThisExecutable();
+      if (SUCCEEDED(com)) CoUninitialize();
+      return 0;
+    }
+    state.settings = LoadSettings();
 
     if (!commandLine.quickFormat.empty() && !IsValidQuickFormat(commandLine.quickFormat))
       throw std::runtime_error("快速轉換格式必須是 JPG 或 PNG");

@@ -25,13 +25,17 @@ elseif(MINGW)
     find_program(VELLUMORA_DLLTOOL NAMES x86_64-w64-mingw32-dlltool dlltool HINTS "${_vellumora_bin}" REQUIRED)
   endif()
   set(_vellumora_delay_dir "${CMAKE_BINARY_DIR}/delayload")
+  file(MAKE_DIRECTORY "${_vellumora_delay_dir}")
   set(_vellumora_delay_libs)
   foreach(_lib IN LISTS _vellumora_window_only)
     set(_def "${CMAKE_CURRENT_LIST_DIR}/delayload/${_lib}.def")
     set(_out "${_vellumora_delay_dir}/lib${_lib}-delay.a")
+    # dlltool names the library's internal symbols after the output path as given: a bare file
+    # name, so that the library is the same in every build folder (the release's relink kit).
     add_custom_command(OUTPUT "${_out}"
       COMMAND "${CMAKE_COMMAND}" -E make_directory "${_vellumora_delay_dir}"
-      COMMAND "${VELLUMORA_DLLTOOL}" --input-def "${_def}" --output-delaylib "${_out}"
+      COMMAND "${VELLUMORA_DLLTOOL}" --input-def "${_def}" --output-delaylib "lib${_lib}-delay.a"
+      WORKING_DIRECTORY "${_vellumora_delay_dir}"
       DEPENDS "${_def}"
       COMMENT "Making the delay-load import library of ${_lib}"
       VERBATIM)

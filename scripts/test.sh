@@ -3,7 +3,8 @@
 #   1. native build: byte-format unit tests under AddressSanitizer and UBSan, fixture checks;
 #   2. Windows build: every test program under Wine (null graphics driver), end-to-end runs of
 #      VellumoraConvert.exe judged by exiftool, pngcheck, ImageMagick and heif-convert,
-#      screenshots under Xvfb;
+#      screenshots under Xvfb, and the release end to end (tests/release: scripts/release.sh in two
+#      clones, the MSI and the zip under Wine; about 3-5 minutes, VELLUMORA_RELEASE_TESTS=0 skips);
 #   3. a short bounded fuzzing run of every fuzz target (VELLUMORA_FUZZ_SECONDS each, default 20).
 # Prints each CTest summary and, last, one line with the totals.
 set -uo pipefail

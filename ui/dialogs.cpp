@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include "common/check_hr.h"
+#include "version.h"
 #include "ui/window_state.h"
 
 namespace vellumora {
@@ -60,7 +61,7 @@ std::vector<std::wstring> PickPaths(bool pickFolders, bool allowMultiple) {
 }
 
 std::wstring AboutText() {
-  std::wstring text = L"版本 1.0.1\n\nVellumora Convert 團隊\n電子郵件：<a href=\"";
+  std::wstring text = L"版本 " VELLUMORA_VERSION_WIDE L"\n\nVellumora Convert 團隊\n電子郵件：<a href=\"";
   text += kAboutMailLink;
   text += L"\">team@vellumora.example</a>\n網站：<a href=\"";
   text += kAboutWebLink;

@@ -224,6 +224,30 @@ TEST_F(ContextMenuRegistry, RemovalDeletesTheVerbKeysAndKeepsTheirParents) {
   EXPECT_EQ(QueryContextMenuState(), 0);
 }
 
+// The uninstaller's clean-up: only entries that start this very file go, whatever their verb.
+TEST_F(ContextMenuRegistry, UninstallCleanupRemovesOnlyTheVerbsThatStartThisExecutable) {
+  SetContextMenuInstalled(true);
+  const std::wstring exe = ThisExecutable();
+  // A portable copy in another folder, and a file whose name merely begins like ours.
+  WriteValue(Key(L".heic", L"Vellumora.JPG") + L"\\command", nullptr, REG_SZ,
+             ContextMenuCommandLine(L"Vellumora.JPG", L"D:\\Portable\\VellumoraConvert.exe"));
+  WriteValue(Key(L".hif", L"Vellumora.Open") + L"\\command", nullptr, REG_SZ, L"\"" + exe + L".old\" \"%1\"");
+  // Ours, with other letter case and other arguments: still ours.
+  std::wstring upper = L"\"" + exe + L"\" --quick JPG \"%1\"";
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
+  WriteValue(Key(L".heif", L"Vellumora.PNG") + L"\\command", nullptr, REG_SZ, upper);
+
+  EXPECT_EQ(RemoveContextMenuOfThisExecutable(), 7);
+  for (const wchar_t* extension : kContextMenuExtensions) {
+    for (const wchar_t* verb : kContextMenuVerbs) {
+      const bool foreign = (std::wstring(extension) == L".heic" && std::wstring(verb) == L"Vellumora.JPG") ||
+                           (std::wstring(extension) == L".hif" && std::wstring(verb) == L"Vellumora.Open");
+      EXPECT_EQ(KeyExists(Key(extension, verb)), foreign) << ToUtf8(Key(extension, verb));
+    }
+  }
+  EXPECT_EQ(RemoveContextMenuOfThisExecutable(), 0);
+}
+
 // A volatile key may only hold volatile subkeys, so the program's (persistent) keys cannot be
 // created below one: a registry refusal that Wine enforces as Windows does.
 TEST_F(ContextMenuRegistry, InstallStopsAtTheFirstVerbKeyItCannotCreate) {

@@ -18,6 +18,7 @@
 #include "common/guid_text.h"
 #include "ui/dialogs.h"
 #include "dialogs_driver.h"
+#include "version.h"
 
 namespace vellumora {
 namespace {
@@ -97,7 +98,7 @@ TEST_F(Pickers, FolderPickerReturnsTheChosenFolder) {
 TEST(AboutBox, TextNamesTheTeamAndLinksExactlyTheTwoAddresses) {
   const std::wstring text = AboutText();
   EXPECT_EQ(text,
-            L"版本 1.0.1\n\nVellumora Convert 團隊\n"
+            L"版本 " VELLUMORA_VERSION_WIDE L"\n\nVellumora Convert 團隊\n"
             L"電子郵件：<a href=\"mailto:team@vellumora.example\">team@vellumora.example</a>\n"
             L"網站：<a href=\"https://vellumora.example/\">https://vellumora.example/</a>");
 
