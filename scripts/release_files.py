@@ -253,7 +253,8 @@ def sbom(out, *assignments):
                  primaryPackagePurpose="APPLICATION"),
             package("SPDXRef-Package-libheif", "libheif", v["LIBHEIF_VERSION"], "LGPL-3.0-or-later",
                     v["LIBHEIF_URL"], "Organization: Struktur AG", [v["LIBHEIF_SHA256"]],
-                    "Debian orig tarball; patched with scripts/patches/libheif-no-de265-worker-thread.patch."),
+                    "Debian orig tarball; patched with scripts/patches/libheif-no-de265-worker-thread.patch "
+                    "and scripts/patches/libheif-crop-chroma-edge.patch."),
             package("SPDXRef-Package-libde265", "libde265", v["LIBDE265_VERSION"], "LGPL-3.0-or-later",
                     v["LIBDE265_URL"], "Organization: Struktur AG", [v["LIBDE265_SHA256"]],
                     "Debian orig tarball; patched with scripts/patches/libde265-win32-slim-locks.patch."),
