@@ -59,13 +59,13 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
     StageTimer timer("metadata");
     metadata = ExtractMetadata(heif.primary.get());
   }
-  // A picture without alpha is decoded straight to 3 bytes per pixel where that gives the same
-  // pixels: a quarter less memory at the peak.
+  // A picture without alpha is decoded straight to 3 bytes per pixel: the same pixels as the
+  // alpha channel's 255s would give, a quarter less memory at the peak.
   const bool hasAlpha = heif_image_handle_has_alpha_channel(heif.primary.get()) != 0;
   DecodedPrimary decoded;
   {
     StageTimer timer("decode");
-    decoded = DecodeHeif(heif, ChoosePixelLayout(hasAlpha, NeedsFourByteDecode(heif)));
+    decoded = DecodeHeif(heif, ChoosePixelLayout(hasAlpha));
   }
   const auto factory = CreateImagingFactory();
   PackedImage packed;

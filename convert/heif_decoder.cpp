@@ -1,9 +1,6 @@
 #include "convert/heif_decoder.h"
 
-#include <libheif/heif_properties.h>
-
 #include <algorithm>
-#include <vector>
 #include <stdexcept>
 #include <string>
 
@@ -51,28 +48,6 @@ std::uint64_t DecodeMemoryLimit(std::uint32_t width, std::uint32_t height, std::
   // Either orientation of either size: a rotated image is built from the coded one.
   return std::max({kDefaultMemoryBlockLimit, PlaneBytes(width, height), PlaneBytes(height, width),
                    PlaneBytes(codedWidth, codedHeight), PlaneBytes(codedHeight, codedWidth)});
-}
-
-bool NeedsFourByteDecode(const OpenedHeif& heif) {
-  heif_context* const context = heif.context.get();
-  const heif_item_id item = heif_image_handle_get_item_id(heif.primary.get());
-  const int count = heif_item_get_transformation_properties(context, item, nullptr, 0);
-  if (count <= 0) return false;
-  std::vector<heif_property_id> properties(static_cast<std::size_t>(count));
-  const int listed = heif_item_get_transformation_properties(context, item, properties.data(), count);
-  for (int i = 0; i < listed && i < count; ++i) {
-    const heif_property_id property = properties[static_cast<std::size_t>(i)];
-    switch (heif_item_get_property_type(context, item, property)) {
-      case heif_item_property_type_transform_rotation: {
-        const int angle = heif_item_get_property_transform_rotation_ccw(context, item, property) % 360;
-        if (angle == 0 || angle == 90 || angle == 270) continue;
-        return true;
-      }
-      default:  // mirroring, cropping, anything unknown
-        return true;
-    }
-  }
-  return false;
 }
 
 DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout) {

@@ -44,18 +44,8 @@ enum class PixelLayout { Rgba, Rgb };
 
 // The layout that gives the written file's pixels with the least memory: a picture without alpha
 // loses nothing as 3 bytes per pixel, whatever the output; one with alpha needs its alpha both
-// for a PNG (kept) and for a JPG (composited over white). A picture that libheif has to mirror,
-// turn by 180° or crop also goes through RGBA: decoded to 3 bytes per pixel, such pictures came
-// out with some bytes out of place (a mirrored fixture's written file differed from the 4-byte
-// path's, and its JPG lost 3 dB against the PNG), while quarter turns came out the same.
-constexpr PixelLayout ChoosePixelLayout(bool hasAlpha, bool needsFourBytes) {
-  return hasAlpha || needsFourBytes ? PixelLayout::Rgba : PixelLayout::Rgb;
-}
-
-struct OpenedHeif;
-// Whether the primary image carries a mirroring, a half turn or a cropping property (a quarter
-// turn or no turn at all is fine in 3 bytes per pixel).
-bool NeedsFourByteDecode(const OpenedHeif& heif);
+// for a PNG (kept) and for a JPG (composited over white).
+constexpr PixelLayout ChoosePixelLayout(bool hasAlpha) { return hasAlpha ? PixelLayout::Rgba : PixelLayout::Rgb; }
 
 // The primary image decoded to 8-bit interleaved pixels, already upright: rotation, mirroring
 // and cropping of the file are applied. The plane is writable because packing rewrites it in place.
