@@ -8,8 +8,8 @@
 #            runs alternating, wall time and peak memory, JPG and PNG;
 #   stages   where one conversion spends its time (bench/stage_bench, stage timing on);
 #   scan     CollectInputs over 10,000 files in nested folders (bench/scan_bench);
-#   scale    the 200-megapixel sample to JPG and PNG (time, peak memory), and 100 silent runs
-#            started at once, one 12-megapixel photograph each, as Explorer starts them: taking
+#   big      the 200-megapixel sample to JPG and PNG (time, peak memory);
+#   starts   100 silent runs started at once, one 12-megapixel photograph each, as Explorer starts them: taking
 #            turns (one settings file, so one set of conversion slots) against all at once (a
 #            settings file each, so a set of slots each: what every run did before the slots).
 # Results: build-bench-win/bench-results-<date>.txt (and bench-results.txt, the latest).
@@ -22,7 +22,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
 reps=3
 decode_reps=5
-parts="decode,convert,stages,scan,scale"
+parts="decode,convert,stages,scan,big,starts"
 build=1
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
     --decode-reps) decode_reps="$2"; shift 2 ;;
     --only) parts="$2"; shift 2 ;;
     --no-build) build=0; shift ;;
-    *) echo "usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only decode,convert,stages,scan,scale] [--no-build]" >&2; exit 2 ;;
+    *) echo "usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only decode,convert,stages,scan,big,starts] [--no-build]" >&2; exit 2 ;;
   esac
 done
 want() { [[ ",$parts," == *",$1,"* ]]; }
@@ -254,8 +254,16 @@ programs_rss() {
   done
   echo "$total"
 }
-any_alive() { local p; for p in "$@"; do kill -0 "$p" 2>/dev/null && return 0; done; return 1; }
-if want scale; then
+# Whether any of the processes still runs (an ended child stays a zombie until it is waited for).
+any_alive() {
+  local p state
+  for p in "$@"; do
+    state="$(ps -o stat= -p "$p" 2>/dev/null || true)"
+    [ -n "$state" ] && [ "${state#Z}" = "$state" ] && return 0
+  done
+  return 1
+}
+if want big; then
   out="$win/bench-out"
   big="$samples/pillow-heif/200MP.heic"
   echo "== 200-megapixel photograph (12240x16320): one silent run each, wall s and peak memory MB =="
@@ -277,6 +285,9 @@ if want scale; then
     echo "   skipped: $big is absent"
   fi
   echo
+fi
+if want starts; then
+  out="$win/bench-out"
   twelve="$samples/pillow-heif/pug.heic"; [ -s "$twelve" ] || twelve="$photos/large-12mp.heic"
   runs=100
   echo "== $runs silent runs started at once, one $(basename "$twelve") each, JPG: wall s and peak memory =="
