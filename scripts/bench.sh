@@ -311,7 +311,7 @@ if want starts; then
       now="$(programs_rss)"; [ "$now" -gt "$peak" ] && peak="$now"
       sleep 0.1
     done
-    wait
+    wait "${pids[@]}" 2>/dev/null || true  # not a bare wait: it would wait for the tee of the output too
     end="$(date +%s.%N)"
     made="$(ls "$out"/*/p.jpg 2>/dev/null | wc -l)"
     printf '   %-12s %6.1f s  %6.0f MB at the peak  %d of %d converted\n' "$mode" "$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')" \
