@@ -1,5 +1,7 @@
 #include "common/file_bytes.h"
 
+#include <io.h>
+
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -18,7 +20,9 @@ void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint
   std::FILE* f = _wfopen(path.c_str(), L"wb");
   if (!f) throw std::runtime_error("無法寫入檔案");
   const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool flushed = written && std::fflush(f) == 0;
+  // Flushed to the disk, not only to the system's cache, before anyone renames the file into
+  // place: after a power cut a renamed file must hold its bytes, not zeros.
+  const bool flushed = written && std::fflush(f) == 0 && _commit(_fileno(f)) == 0;
   const bool closed = std::fclose(f) == 0;
   if (!written || !flushed || !closed) throw std::runtime_error("寫入檔案失敗（請檢查磁碟空間）");
 }

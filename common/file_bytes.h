@@ -6,7 +6,7 @@
 
 namespace vellumora {
 
-// Creates or truncates the file and writes every byte, then flushes and closes it.
+// Creates or truncates the file and writes every byte, then flushes it to the disk and closes it.
 // Raises "無法寫入檔案" when it cannot be opened and "寫入檔案失敗（請檢查磁碟空間）" when the
 // write, flush or close fails. A partly written file is left for the caller to remove.
 void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
