@@ -6,6 +6,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/extended_path.h"
+
 namespace vellumora {
 
 namespace {
@@ -17,7 +19,7 @@ struct FileCloser {
 }  // namespace
 
 void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  std::FILE* f = _wfopen(path.c_str(), L"wb");
+  std::FILE* f = _wfopen(ExtendedLengthPath(path.wstring()).c_str(), L"wb");
   if (!f) throw std::runtime_error("無法寫入檔案");
   const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   // Flushed to the disk, not only to the system's cache, before anyone renames the file into
@@ -28,7 +30,7 @@ void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {
-  std::unique_ptr<std::FILE, FileCloser> f(_wfopen(path.c_str(), L"rb"));
+  std::unique_ptr<std::FILE, FileCloser> f(_wfopen(ExtendedLengthPath(path.wstring()).c_str(), L"rb"));
   if (!f) throw std::runtime_error("無法讀取檔案");
   std::vector<std::uint8_t> bytes;
   std::uint8_t buffer[1 << 16];

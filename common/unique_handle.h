@@ -50,6 +50,11 @@ struct KernelHandleTraits {  // mutexes, events, threads: null means none
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::CloseHandle(h); }
 };
+struct FindHandleTraits {  // FindFirstFileExW's enumerations
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { ::FindClose(h); }
+};
 struct RegKeyTraits {
   using Handle = HKEY;
   static Handle Invalid() { return nullptr; }
@@ -63,6 +68,7 @@ struct GdiObjectTraits {
 
 using UniqueFileHandle = UniqueOwner<FileHandleTraits>;
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
+using UniqueFindHandle = UniqueOwner<FindHandleTraits>;
 using UniqueRegKey = UniqueOwner<RegKeyTraits>;
 using UniqueGdiObject = UniqueOwner<GdiObjectTraits>;
 

@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
+#include <vector>
 
 #include "common/check_hr.h"
+#include "common/extended_path.h"
 #include "common/file_bytes.h"
 #include "common/guid_text.h"
+#include "common/text.h"
 #include "common/unique_handle.h"
 #include "convert/formats/jpeg_container.h"
 #include "convert/formats/png_container.h"
@@ -29,7 +33,7 @@ class TemporaryFile {
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
-    if (!path_.empty()) DeleteFileW(path_.c_str());
+    if (!path_.empty()) DeleteFileW(ExtendedLengthPath(path_).c_str());
   }
   const std::wstring& path() const { return path_; }
   void Renamed() { path_.clear(); }
@@ -40,10 +44,52 @@ class TemporaryFile {
 
 void CopySourceTimes(const std::wstring& path, const SourceSnapshot& snapshot) {
   UniqueFileHandle file(
-      CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      CreateFileW(ExtendedLengthPath(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   // No creation time: the output keeps the time it was made.
   if (!file || !SetFileTime(file.get(), nullptr, &snapshot.ftLastAccessTime, &snapshot.ftLastWriteTime))
     throw std::runtime_error("無法保留檔案時間");
+}
+
+// Where a folder path's root ends: after "\\?\C:\" or after "\\?\UNC\server\share\".
+std::size_t RootLength(const std::wstring& path) {
+  constexpr std::wstring_view kUnc = L"\\\\?\\UNC\\";
+  if (!path.starts_with(kUnc)) return path.size() >= 7 && path[5] == L':' ? 7 : 0;
+  const std::size_t server = path.find(L'\\', kUnc.size());
+  const std::size_t share = server == std::wstring::npos ? server : path.find(L'\\', server + 1);
+  return share == std::wstring::npos ? path.size() : share + 1;
+}
+
+// Creates the output folder and every missing parent (an existing folder is fine), through the
+// extended-length path, so that deep folders and names ending in a dot or a space are made as
+// named and nowhere else. A file in the way, or any other failure, is the step's failure; its
+// message names the folder and carries the system's code.
+void CreateOutputFolder(const std::filesystem::path& folder) {
+  const auto fail = [&folder](DWORD error) {
+    CheckHr(HRESULT_FROM_WIN32(error), ("無法建立輸出資料夾：" + ToUtf8(folder.wstring())).c_str());
+  };
+  std::wstring path = ExtendedLengthPath(folder.wstring());
+  const std::size_t root = RootLength(path);
+  while (path.size() > root && path.back() == L'\\') path.pop_back();
+  std::vector<std::wstring> missing;
+  while (path.size() > root) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) fail(ERROR_DIRECTORY);
+      break;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) fail(error);
+    missing.push_back(path);
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos || cut < root) break;
+    path.resize(cut);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    // Another worker may make the same folder at the same moment.
+    if (CreateDirectoryW(it->c_str(), nullptr)) continue;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) fail(error);
+  }
 }
 
 std::wstring RenameToFreeName(const std::wstring& temporary, const std::filesystem::path& folder,
@@ -52,7 +98,8 @@ std::wstring RenameToFreeName(const std::wstring& temporary, const std::filesyst
     const std::wstring candidate = (folder / OutputCandidateName(stem, n, isPng)).wstring();
     // Never MOVEFILE_REPLACE_EXISTING: the rename itself claims the name, so an existing file
     // (or another worker's output) is never overwritten.
-    if (MoveFileExW(temporary.c_str(), candidate.c_str(), MOVEFILE_WRITE_THROUGH)) return candidate;
+    if (MoveFileExW(ExtendedLengthPath(temporary).c_str(), ExtendedLengthPath(candidate).c_str(), MOVEFILE_WRITE_THROUGH))
+      return candidate;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) throw std::runtime_error("無法建立輸出檔案");
   }
@@ -62,7 +109,11 @@ std::wstring RenameToFreeName(const std::wstring& temporary, const std::filesyst
 
 std::filesystem::path OutputFolder(const ConversionRequest& request) {
   if (request.options.destination != 0) return std::filesystem::path(request.options.folder);
-  return std::filesystem::absolute(std::filesystem::path(request.source)).parent_path();
+  // A fully qualified source is taken as it is: making it absolute would clean the name up and
+  // drop a trailing dot from a folder's name.
+  const std::filesystem::path source(request.source);
+  return (source.has_root_name() && source.has_root_directory() ? source : std::filesystem::absolute(source))
+      .parent_path();
 }
 
 std::wstring OutputCandidateName(const std::wstring& stem, unsigned long long n, bool isPng) {
@@ -75,7 +126,7 @@ std::wstring OutputCandidateName(const std::wstring& stem, unsigned long long n,
 void VerifyOutputDecode(IWICImagingFactory* factory, const std::wstring& path, const PackedImage& packed,
                         bool isPng) {
   ComPtr<IWICBitmapDecoder> decoder;
-  CheckHr(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+  CheckHr(factory->CreateDecoderFromFilename(ExtendedLengthPath(path).c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
                                              &decoder),
           "輸出無法重新解碼");
   ComPtr<IWICBitmapFrameDecode> frame;
@@ -106,7 +157,7 @@ std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
                           std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot) {
   const bool isPng = IsPngRequest(request);
   const std::filesystem::path folder = OutputFolder(request);
-  std::filesystem::create_directories(folder);
+  CreateOutputFolder(folder);
 
   TemporaryFile temporary((folder / (L".vellumora-" + NewGuidText() + L".tmp")).wstring());
   {

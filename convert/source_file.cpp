@@ -2,13 +2,15 @@
 
 #include <stdexcept>
 
+#include "common/extended_path.h"
+
 namespace vellumora {
 
 bool IsReadableSourceSize(unsigned long long size) { return size >= 1 && size <= kMaxSourceSize; }
 
 SourceFile ReadSource(const std::wstring& path) {
   SourceFile source;
-  source.handle.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  source.handle.reset(CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!source.handle) throw std::runtime_error("無法讀取原檔（可能已移動或正在被其他程式修改）");
 
@@ -29,7 +31,7 @@ SourceFile ReadSource(const std::wstring& path) {
 
 void ConfirmSourceUnchanged(const std::wstring& path, const SourceSnapshot& snapshot) {
   UniqueFileHandle again(
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      CreateFileW(ExtendedLengthPath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!again) throw std::runtime_error("無法再次確認原檔");
   BY_HANDLE_FILE_INFORMATION now{};
   if (!GetFileInformationByHandle(again.get(), &now)) throw std::runtime_error("無法再次確認原檔");

@@ -79,6 +79,15 @@ TEST(CollectInputs, MakesRelativePathsAbsoluteAndNormal) {
   const Paths files = CollectInputs({L".\\x\\..\\a.heic", L"x\\\\.\\照片.heif", L"x/../x/照片.heif"}, false, note);
   EXPECT_EQ(files, (Paths{base + L"\\a.heic", base + L"\\x\\照片.heif"}));
   EXPECT_EQ(note, L"");
+
+  // A short (8.3) name, as some programs pass for deep paths, comes back as the long name: the
+  // output is named after the photograph, not after its short name.
+  const std::wstring longName = base + L"\\a long folder name\\IMG 0001 edited.heic";
+  Touch(longName);
+  std::wstring shortName(MAX_PATH, L'\0');
+  shortName.resize(GetShortPathNameW(longName.c_str(), shortName.data(), MAX_PATH));
+  if (shortName.find(L'~') != std::wstring::npos)  // a volume without short names has none to expand
+    EXPECT_EQ(CollectInputs({shortName}, false, note), (Paths{longName}));
 }
 
 TEST(CollectInputs, RecursesDepthFirstOnlyWhenAskedAndInEnumerationOrder) {

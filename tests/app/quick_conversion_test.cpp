@@ -21,6 +21,10 @@ using test::TempDir;
 TEST(JsonString, IsTheUtf8LiteralOfUtf16Text) {
   EXPECT_EQ(JsonString(L""), "\"\"");
   EXPECT_EQ(JsonString(L"C:\\照片\n\U0001F600"), "\"C:\\\\照片\\u000a\xF0\x9F\x98\x80\"");
+  // A lone surrogate (a name Windows allows, which no UTF-8 can hold) becomes U+FFFD: the report
+  // stays valid UTF-8, and the pairs around it are kept.
+  const std::wstring lone = {L'a', wchar_t(0xD83D), L'b', wchar_t(0xDE00), wchar_t(0xD83D), wchar_t(0xDE00), wchar_t(0xD83D)};
+  EXPECT_EQ(JsonString(lone), "\"a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD\"");
 }
 
 // A silent batch with LOCALAPPDATA pointing into a fresh folder.

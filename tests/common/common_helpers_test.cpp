@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/check_hr.h"
+#include "common/extended_path.h"
 #include "common/file_bytes.h"
 #include "common/guid_text.h"
 #include "common/text.h"
@@ -35,6 +36,18 @@ TEST(Text, RoundTripsChineseAndSurrogatePairsAndKeepsEmptyEmpty) {
   EXPECT_TRUE(ToUtf16("").empty());
   EXPECT_TRUE(ToUtf8(L"").empty());
   EXPECT_EQ(FoldCase(L"C:\\Photos\\A.HEIC"), L"c:\\photos\\a.heic");
+}
+
+TEST(ExtendedLengthPath, KeepsNamesAsTheyAreAndLeavesWhatItCannotQualify) {
+  // Trailing dots and spaces stay (the system would drop them); dot segments and slashes, which
+  // the system no longer resolves in this form, are resolved first.
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\旅行.\\a b \\IMG.heic"), L"\\\\?\\C:\\旅行.\\a b \\IMG.heic");
+  EXPECT_EQ(ExtendedLengthPath(L"d:/x/./y/../z.heic"), L"\\\\?\\d:\\x\\z.heic");
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\server\\share\\相片\\a.heic"), L"\\\\?\\UNC\\server\\share\\相片\\a.heic");
+  for (const wchar_t* unchanged : {L"\\\\?\\C:\\a.", L"\\\\.\\pipe\\x", L"relative\\a.heic", L"C:a.heic", L""})
+    EXPECT_EQ(ExtendedLengthPath(unchanged), unchanged);
+  EXPECT_EQ(WithoutExtendedPrefix(ExtendedLengthPath(L"C:\\a\\b.")), L"C:\\a\\b.");
+  EXPECT_EQ(WithoutExtendedPrefix(ExtendedLengthPath(L"\\\\s\\t\\u")), L"\\\\s\\t\\u");
 }
 
 TEST(GuidText, IsRegistryFormAndFreshEachTime) {

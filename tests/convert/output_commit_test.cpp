@@ -111,7 +111,7 @@ TEST_F(CommitOutputTest, CreatesTheOutputFolderWithItsParents) {
   EXPECT_EQ(Listing(folder), std::vector<std::wstring>{L"IMG_1.png"});
 }
 
-TEST_F(CommitOutputTest, AnOutputFolderThatCannotBeCreatedFailsWithTheSystemsText) {
+TEST_F(CommitOutputTest, AnOutputFolderThatCannotBeCreatedFailsNamingIt) {
   WriteAll(dir_ / L"一個檔案", Bytes{1});
   request_.options.destination = 1;
   request_.options.folder = (dir_ / L"一個檔案" / L"子資料夾").wstring();

@@ -137,9 +137,10 @@ class Case:
         return windows_path(path)
 
     def start(self, fmt, folder, settings_file, env=None, timer=False):
-        """Starts a silent run on a folder without waiting for it."""
+        """Starts a silent run on a folder (or a list of files and folders) without waiting for it."""
         env = dict(os.environ, VELLUMORA_SETTINGS_FILE=settings_file, **(env or {}))
-        command = [self.args.run, self.args.exe, "--quick", fmt, "--silent", windows_path(folder)]
+        inputs = [windows_path(p) for p in (folder if isinstance(folder, list) else [folder])]
+        command = [self.args.run, self.args.exe, "--quick", fmt, "--silent"] + inputs
         if timer:  # the peak memory of the run, in KiB, on the last line of stderr
             command = ["/usr/bin/time", "-f", "%M"] + command
         return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -155,12 +156,12 @@ class Case:
         check(len(mine) == 1, f"expected one report of the run on {folder}, found {len(mine)}")
         return mine[0]
 
-    def convert(self, fmt, settings="", timer=False, timeout=600):
-        """Runs the program on the folder; returns (exit code, report), with the peak memory in
-        MiB as a third item when timed."""
+    def convert(self, fmt, settings="", timer=False, timeout=600, inputs=None):
+        """Runs the program on the folder (or on the given files and folders inside it); returns
+        (exit code, report), with the peak memory in MiB as a third item when timed."""
         before = set(glob.glob(REPORTS(self.args.prefix)))
         started = time.monotonic()
-        process = self.start(fmt, self.folder, self.settings(settings), timer=timer)
+        process = self.start(fmt, inputs or self.folder, self.settings(settings), timer=timer)
         try:
             _, err = process.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -482,6 +483,152 @@ def case_200mp(args):
 
 # ---- Silent runs started together ---------------------------------------------------------
 
+def files_under(folder):
+    """Every file and folder below the folder, as paths relative to it."""
+    found = set()
+    for parent, folders, files in os.walk(folder):
+        found |= {os.path.relpath(os.path.join(parent, name), folder) for name in folders + files}
+    return found
+
+
+def destination(folder):
+    return f"destination=1\nquality=90\nfolder={windows_path(folder)}\n"
+
+
+def case_paths(args):
+    """Names met in deep cloud and camera-import folders: a folder path beyond 260 characters
+    with emoji (surrogate pairs) in its names, folder names ending in a dot or a space, and an
+    existing output that differs only in letter case. The walk finds every photograph, each
+    output lands beside its source (or in the chosen folder, made as named) with the next free
+    name, the report (valid UTF-8) names the real paths, and nothing else is made."""
+    case = Case(args, "paths")
+    source = os.path.join(args.fixtures, "sample.heic")
+    if not os.path.exists(source):
+        print(f"test photograph missing: {source}")
+        sys.exit(SKIP)
+    deep = case.folder
+    while len(windows_path(deep)) < 300:
+        deep = os.path.join(deep, "相片😀資料夾" + "長" * 24)
+    dot, space = os.path.join(case.folder, "旅行."), os.path.join(case.folder, "旅行 ")
+    photos = [os.path.join(deep, "IMG 😀.heic"), os.path.join(dot, "a.heic"), os.path.join(space, "b.HEIC")]
+    for photo in photos:
+        os.makedirs(os.path.dirname(photo), exist_ok=True)
+        shutil.copyfile(source, photo)
+    existing = os.path.join(deep, "img 😀.JPG")
+    with open(existing, "wb") as f:
+        f.write(b"existing")
+    hashes = {photo: sha256(photo) for photo in photos}
+    made = files_under(case.folder)
+
+    def outputs(report):
+        return {unix_path(r["source"]): unix_path(r["output"]) for r in report["results"] if r["status"] == "完成"}
+
+    code, report = case.convert("JPG", "recursive=true\n")
+    expected = {photos[0]: os.path.join(deep, "IMG 😀 (1).jpg"), photos[1]: os.path.join(dot, "a.jpg"),
+                photos[2]: os.path.join(space, "b.jpg")}
+    case.expect(code == 0 and outputs(report) == expected, f"exit code {code}, {report['results']}")
+    target = os.path.join(deep, "輸出.")  # new, deep, its name ending in a dot
+    code, report = case.convert("PNG", destination(target), inputs=photos[:2])
+    expected_png = {photos[0]: os.path.join(target, "IMG 😀.png"), photos[1]: os.path.join(target, "a.png")}
+    case.expect(code == 0 and outputs(report) == expected_png, f"exit code {code}, {report['results']}")
+    for output in list(expected.values()) + list(expected_png.values()):
+        case.expect(os.path.exists(output) and size_of(output) == (640, 480), f"{output}: not a 640x480 picture")
+    with open(existing, "rb") as f:
+        case.expect(f.read() == b"existing", "an existing file differing in case was touched")
+    case.expect(all(sha256(photo) == digest for photo, digest in hashes.items()), "a source changed")
+    made |= {os.path.relpath(p, case.folder) for p in list(expected.values()) + list(expected_png.values()) + [target]}
+    now = files_under(case.folder)
+    case.expect(now == made, f"unexpected files or folders: {sorted(now ^ made)}")
+    case.finish()
+
+
+def case_destinations(args):
+    """Destinations that fail half-way: an output folder that is a file, one nobody may write in,
+    one deleted while the batch runs, and one on another drive. A file that cannot be written
+    fails with the step's message, its source untouched and no temporary file left, and the
+    batch goes on with the next file."""
+    case = Case(args, "destinations")
+    source = os.path.join(args.fixtures, "sample.heic")
+    if not os.path.exists(source):
+        print(f"test photograph missing: {source}")
+        sys.exit(SKIP)
+    names = [f"p{i:02d}.heic" for i in range(12)]
+    for name in names[:2]:
+        case.add(source, name)
+
+    def sources_kept():
+        return all(sha256(os.path.join(case.folder, name)) == sha256(source) for name in os.listdir(case.folder)
+                   if name.endswith(".heic"))
+
+    def temporaries(folder):
+        return [p for p in files_under(folder) if os.path.basename(p).startswith(".vellumora-")]
+
+    def errors(report):
+        return [r.get("error", "") for r in report["results"] if r["status"] == "失敗"]
+
+    blocker = os.path.join(case.work, "一個檔案")
+    with open(blocker, "wb") as f:
+        f.write(b"x")
+    code, report = case.convert("JPG", destination(os.path.join(blocker, "子資料夾")))
+    case.expect(code == 1 and len(errors(report)) == 2 and all(
+        e.startswith("無法建立輸出資料夾：" + windows_path(blocker)) and e.endswith(")") for e in errors(report)),
+        f"a file in the way: {report['results']}")
+
+    locked = os.path.join(case.work, "唯讀")
+    os.makedirs(locked)
+    if run("chattr", "+i", locked).returncode == 0:  # not even root may write in it
+        try:
+            code, report = case.convert("JPG", destination(locked))
+        finally:
+            run("chattr", "-i", locked)
+        case.expect(code == 1 and errors(report) == ["無法寫入檔案"] * 2, f"a locked folder: {report['results']}")
+        case.expect(os.listdir(locked) == [], "something was left in the locked folder")
+    else:
+        print("chattr +i is not available here: the locked folder is not tried")
+
+    drive = os.path.join(case.work, "drive-y")
+    os.makedirs(drive)
+    letter = os.path.join(args.prefix, "dosdevices", "y:")
+    if os.path.lexists(letter):
+        os.remove(letter)
+    os.symlink(drive, letter)
+    try:
+        settings = "destination=1\nquality=90\nfolder=Y:\\輸出\\相片\n"
+        code, report = case.convert("PNG", settings)
+    finally:
+        os.remove(letter)
+    outputs = [r.get("output") for r in report["results"]]
+    case.expect(code == 0 and outputs == ["Y:\\輸出\\相片\\p00.png", "Y:\\輸出\\相片\\p01.png"],
+                f"another drive: {report['results']}")
+    for name in ("p00", "p01"):
+        output = os.path.join(drive, "輸出", "相片", name + ".png")
+        case.expect(os.path.exists(output) and int(os.path.getmtime(output)) ==
+                    int(os.path.getmtime(os.path.join(case.folder, name + ".heic"))), f"{output}: missing or new time")
+
+    # The chosen folder deleted while the batch runs: the next files make it again.
+    for name in names[2:]:
+        case.add(source, name)
+    out = os.path.join(case.work, "輸出")
+    before = set(glob.glob(REPORTS(args.prefix)))
+    process = case.start("JPG", case.folder, case.settings(destination(out)))
+    while process.poll() is None and not (os.path.isdir(out) and any(n.endswith(".jpg") for n in os.listdir(out))):
+        time.sleep(0.02)
+    shutil.rmtree(out, ignore_errors=True)
+    process.communicate(timeout=300)
+    report = case.report_of(case.folder, before)
+    results = report["results"]
+    case.expect(process.returncode in (0, 1) and len(results) == len(names), f"a deleted folder: {results}")
+    case.expect(all(e in ("無法建立輸出檔案", "無法寫入檔案", "無法讀取檔案", "無法保留檔案時間") or e.startswith("輸出")
+                    for e in errors(report)), f"a deleted folder: {errors(report)}")
+    last = results[-1] if results else {}
+    case.expect(last.get("status") == "完成" and os.path.exists(unix_path(last["output"])),
+                f"the batch did not go on after the folder was deleted: {last}")
+    for folder in (case.work,):
+        case.expect(temporaries(folder) == [], f"temporary files left: {temporaries(folder)}")
+    case.expect(sources_kept(), "a source changed")
+    case.finish()
+
+
 def slot_limit():
     """The program takes as many slots as the logical processors Wine reports (the host's)."""
     return max(1, min(os.cpu_count() or 1, 64))
@@ -530,10 +677,10 @@ def case_burst(args):
     before = set(glob.glob(REPORTS(args.prefix)))
     started = time.monotonic()
     runs = [case.start("JPG", folder, settings, env={"VELLUMORA_SLOT_LOG": windows_path(log)}) for folder in folders]
-    for run_ in runs:
-        run_.communicate(timeout=600)
+    errors = [run_.communicate(timeout=600)[1] for run_ in runs]
     print(f"24 runs: {time.monotonic() - started:.1f} s")
-    for folder, run_ in zip(folders, runs):
+    for folder, run_, err in zip(folders, runs, errors):
+        check(run_.returncode == 0, f"{folder}: exit code {run_.returncode}, {err.decode(errors='replace')[-2000:]}")
         report = case.report_of(folder, before)
         case.expect(run_.returncode == 0 and report["exit_code"] == 0, f"{folder}: exit code {run_.returncode}")
         names = {os.path.basename(unix_path(r["source"])): r for r in report["results"]}
@@ -628,6 +775,8 @@ def main():
         "photo-200mp": lambda: case_200mp(args),
         "burst": lambda: case_burst(args),
         "killed-slot": lambda: case_killed_slot(args),
+        "paths": lambda: case_paths(args),
+        "destinations": lambda: case_destinations(args),
     }
     try:
         cases[args.case]()

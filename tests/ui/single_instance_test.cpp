@@ -4,7 +4,9 @@
 
 #include <stdexcept>
 
+#include "app/context_menu.h"
 #include "app/single_instance.h"
+#include "common/extended_path.h"
 #include "ui/file_list.h"
 #include "window_test_support.h"
 
@@ -203,14 +205,29 @@ class SecondStart : public ::testing::Test {
 
 TEST_F(SecondStart, QuickStartHandsItsFilesToTheRunningWindowAndExitsWithZero) {
   UiTempFolder folder;
-  const std::wstring photo = folder.MakeFakePhoto(L"相片 1.heic");
-  HANDLE process = StartProgram(L"--quick PNG \"" + photo + L"\"");
+  // The Explorer verb's own command line for a photograph beyond 260 characters, below a folder
+  // whose name ends in a dot, with emoji in the names: the path reaches the list as it is.
+  std::vector<std::wstring> folders{folder / L"旅行."};
+  while (folders.back().size() < 300) folders.push_back(folders.back() + L"\\相片\U0001F600資料夾長長長長長長長長");
+  for (const std::wstring& made : folders) ASSERT_TRUE(CreateDirectoryW(ExtendedLengthPath(made).c_str(), nullptr));
+  const std::wstring photo = folders.back() + L"\\相片 1.heic";
+  folder.MakeFakePhoto(photo.substr(folder.path().wstring().size() + 1));
+  const ScopeExit removeTree([&] {
+    DeleteFileW(ExtendedLengthPath(photo).c_str());
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) RemoveDirectoryW(ExtendedLengthPath(*it).c_str());
+  });
+  std::wstring arguments = ContextMenuCommandLine(L"Vellumora.PNG", L"program.exe");
+  arguments = arguments.substr(arguments.find(L"--quick"));
+  arguments.replace(arguments.find(L"%1"), 2, photo);
+  HANDLE process = StartProgram(arguments);
   ASSERT_TRUE(process);
   EXPECT_EQ(WaitForPrograms({process}), std::vector<DWORD>{0});
   ASSERT_TRUE(PumpUntilIdle());
   const auto& rows = AppState().rows;
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(FileNamePart(rows[0].source), L"相片 1.heic");
+  EXPECT_EQ(rows[0].source, photo);
+  // Not a photograph: the decode fails, after the file itself was opened and read.
+  EXPECT_NE(rows[0].message, L"無法讀取原檔（可能已移動或正在被其他程式修改）");
   EXPECT_EQ(rows[0].options.format, L"PNG");
   EXPECT_EQ(rows[0].options.quality, 95);
   EXPECT_NE(rows[0].status, RowStatus::Waiting);  // a quick request starts at once
