@@ -9,7 +9,9 @@ case "${1:-}" in
     mkdir -p "$(dirname "$prefix")"
     exec 9>"$prefix.lock"
     flock 9
-    if [ ! -f "$prefix/.complete" ]; then
+    # A prefix made before the test drives below existed is made again.
+    if [ ! -f "$prefix/.complete" ] || [ ! -e "$prefix/dosdevices/r:" ]; then
+      [ -d "$prefix" ] && wineserver -k >/dev/null 2>&1 </dev/null 9>&-
       rm -rf "$prefix"
       cp -a "$template" "$prefix" || exit 1
       rm -f "$prefix/.complete"
