@@ -130,7 +130,7 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin)
   try {
     StageTimer timer("recycle");
     ConfirmSourceUnchanged(request.source, snapshot);
-    RecycleSource(request.source, outcome, bin);
+    RecycleSource(request.source, snapshot, outcome, bin);
   } catch (const std::exception& e) {
     outcome.recycled = false;
     outcome.warning = MessageOf(e);

@@ -3,19 +3,44 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <memory>
 #include <stdexcept>
 
 #include "common/check_hr.h"
+#include "convert/recycle_guard.h"
 
 namespace vellumora {
 
 using Microsoft::WRL::ComPtr;
 
-ComPtr<RecycleSink> RecycleSink::Create() {
+namespace {
+
+struct CoTaskMemDelete {
+  void operator()(wchar_t* text) const { CoTaskMemFree(text); }
+};
+
+// Whether the Shell's item is still the snapshot's file. Any doubt (no item, no file system
+// path, no file) counts as a difference.
+bool IsSnapshotFile(IShellItem* item, const SourceSnapshot& expected) noexcept {
+  if (item == nullptr) return false;
+  try {
+    wchar_t* name = nullptr;
+    CheckHr(item->GetDisplayName(SIGDN_FILESYSPATH, &name), "無法讀取原檔");
+    const std::unique_ptr<wchar_t, CoTaskMemDelete> owned(name);
+    BY_HANDLE_FILE_INFORMATION now{};
+    return ReadFileInformationShared(owned.get(), now) && MatchesSnapshot(now, expected);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+ComPtr<RecycleSink> RecycleSink::Create(const SourceSnapshot& expected) {
   // Takes over the reference the object starts with. Not ComPtr::Attach: MinGW's version of
   // it adds a reference, and the sink would never be freed.
   ComPtr<RecycleSink> sink;
-  *sink.GetAddressOf() = new RecycleSink();
+  *sink.GetAddressOf() = new RecycleSink(expected);
   return sink;
 }
 
@@ -38,10 +63,13 @@ ULONG RecycleSink::Release() {
   return static_cast<ULONG>(left);
 }
 
-HRESULT RecycleSink::PreDeleteItem(DWORD flags, IShellItem*) {
+HRESULT RecycleSink::PreDeleteItem(DWORD flags, IShellItem* item) {
   // Without this flag the Shell is about to delete the file outright (no Recycle Bin there):
   // abort instead, the source stays where it is.
-  return (flags & TSF_DELETE_RECYCLE_IF_POSSIBLE) != 0 ? S_OK : E_ABORT;
+  if ((flags & TSF_DELETE_RECYCLE_IF_POSSIBLE) == 0) return E_ABORT;
+  // The last look before the delete: a file changed or swapped in since the conversion's
+  // re-check is not the photograph that was converted.
+  return IsSnapshotFile(item, expected_) ? S_OK : E_ABORT;
 }
 
 HRESULT RecycleSink::PostDeleteItem(DWORD, IShellItem*, HRESULT result, IShellItem* newlyCreated) {
@@ -49,7 +77,7 @@ HRESULT RecycleSink::PostDeleteItem(DWORD, IShellItem*, HRESULT result, IShellIt
   return S_OK;
 }
 
-RecycleReport ShellRecycleBin::MoveToRecycleBin(const std::wstring& path) {
+RecycleReport ShellRecycleBin::MoveToRecycleBin(const std::wstring& path, const SourceSnapshot& expected) {
   ComPtr<IFileOperation> operation;
   CheckHr(CoCreateInstance(CLSID_FileOperation, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&operation)),
           "無法開啟資源回收筒");
@@ -57,7 +85,7 @@ RecycleReport ShellRecycleBin::MoveToRecycleBin(const std::wstring& path) {
   ComPtr<IShellItem> item;
   CheckHr(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item)), "無法讀取原檔");
 
-  const ComPtr<RecycleSink> sink = RecycleSink::Create();
+  const ComPtr<RecycleSink> sink = RecycleSink::Create(expected);
   CheckHr(operation->DeleteItem(item.Get(), sink.Get()), "無法回收原檔");
   CheckHr(operation->PerformOperations(), "此位置無法安全回收，已保留原檔");
   BOOL aborted = FALSE;
@@ -69,10 +97,14 @@ RecycleReport ShellRecycleBin::MoveToRecycleBin(const std::wstring& path) {
   return report;
 }
 
-void RecycleSource(const std::wstring& path, ConversionOutcome& outcome, RecycleBin& bin) {
-  const RecycleReport report = bin.MoveToRecycleBin(path);
+void RecycleSource(const std::wstring& path, const SourceSnapshot& snapshot, ConversionOutcome& outcome,
+                   RecycleBin& bin) {
+  RecycleGuard guard(path, snapshot);
+  const RecycleReport report = bin.MoveToRecycleBin(path, snapshot);
+  // Not proved: the guard puts the source back if the Shell deleted it anyway.
   if (report.anyAborted || !report.recycled)
     throw std::runtime_error("Windows 未確認移至資源回收筒，請檢查原檔");
+  guard.RecycleConfirmed();
   outcome.recycled = true;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "convert/conversion.h"
+#include "convert/source_file.h"
 
 namespace vellumora {
 
@@ -16,18 +17,19 @@ struct RecycleReport {
   bool recycled = false;    // an item was created in the Recycle Bin with a success result
 };
 
-// Moves one file to the Recycle Bin, never deleting it permanently. Raises the step's message
-// when the operation cannot be set up or performed; otherwise reports what happened.
+// Moves one file to the Recycle Bin, never deleting it permanently, and only while it is still
+// the snapshot's file. Raises the step's message when the operation cannot be set up or
+// performed; otherwise reports what happened.
 class RecycleBin {
  public:
   virtual ~RecycleBin() = default;
-  virtual RecycleReport MoveToRecycleBin(const std::wstring& path) = 0;
+  virtual RecycleReport MoveToRecycleBin(const std::wstring& path, const SourceSnapshot& expected) = 0;
 };
 
 // The Shell's file operation engine (IFileOperation) with a RecycleSink.
 class ShellRecycleBin final : public RecycleBin {
  public:
-  RecycleReport MoveToRecycleBin(const std::wstring& path) override;
+  RecycleReport MoveToRecycleBin(const std::wstring& path, const SourceSnapshot& expected) override;
 };
 
 // The flags of the Shell operation: silent, no confirmation, no error window, recycle on
@@ -36,12 +38,14 @@ inline constexpr DWORD kRecycleOperationFlags =
     FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOFX_RECYCLEONDELETE | FOFX_EARLYFAILURE | FOFX_ADDUNDORECORD;
 
 // Progress sink of the Shell's delete operation: refuses any deletion that would not go to the
-// Recycle Bin, and records whether the Shell created the item there. Created with one
-// reference; deletes itself when the last one is released.
+// Recycle Bin or that would remove another file than the snapshot's, and records whether the
+// Shell created the item there. Created with one reference; deletes itself when the last one
+// is released.
 class RecycleSink final : public IFileOperationProgressSink {
  public:
-  // A new sink owned by the returned pointer alone (reference count 1).
-  static Microsoft::WRL::ComPtr<RecycleSink> Create();
+  // A new sink owned by the returned pointer alone (reference count 1), that lets only the
+  // file of `expected` go.
+  static Microsoft::WRL::ComPtr<RecycleSink> Create(const SourceSnapshot& expected);
 
   RecycleSink(const RecycleSink&) = delete;
   RecycleSink& operator=(const RecycleSink&) = delete;
@@ -79,15 +83,18 @@ class RecycleSink final : public IFileOperationProgressSink {
   HRESULT STDMETHODCALLTYPE ResumeTimer() override { return S_OK; }
 
  private:
-  RecycleSink() = default;
+  explicit RecycleSink(const SourceSnapshot& expected) : expected_(expected) {}
   ~RecycleSink() = default;  // only through Release
   LONG references_ = 1;
+  SourceSnapshot expected_;
   bool recycled_ = false;
 };
 
-// Moves the source to the Recycle Bin through `bin` and sets outcome.recycled. Raises
-// "Windows 未確認移至資源回收筒，請檢查原檔" when the move was aborted or not confirmed, and
-// lets the bin's own failures through.
-void RecycleSource(const std::wstring& path, ConversionOutcome& outcome, RecycleBin& bin);
+// Moves the source to the Recycle Bin through `bin` and sets outcome.recycled, with the source
+// kept by a RecycleGuard meanwhile: when the move was not confirmed the source is back under
+// its name. Raises the guard's refusal before the bin is asked, "Windows 未確認移至資源回收筒，
+// 請檢查原檔" when the move was aborted or not confirmed, and lets the bin's own failures through.
+void RecycleSource(const std::wstring& path, const SourceSnapshot& snapshot, ConversionOutcome& outcome,
+                   RecycleBin& bin);
 
 }  // namespace vellumora

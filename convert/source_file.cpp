@@ -36,13 +36,25 @@ void ConfirmSourceUnchanged(const std::wstring& path, const SourceSnapshot& snap
   BY_HANDLE_FILE_INFORMATION now{};
   if (!GetFileInformationByHandle(again.get(), &now)) throw std::runtime_error("無法再次確認原檔");
 
+  if (!MatchesSnapshot(now, snapshot)) throw std::runtime_error("原檔在轉換期间已被修改，已保留原檔");
+}
+
+bool MatchesSnapshot(const BY_HANDLE_FILE_INFORMATION& now, const SourceSnapshot& snapshot) {
   // Identity first (a file replaced under the same name has another index), then size, then
-  // the last write time. Access time and attributes do not count: reading is not a change.
-  const bool same = now.nFileIndexLow == snapshot.nFileIndexLow && now.nFileIndexHigh == snapshot.nFileIndexHigh &&
-                    now.dwVolumeSerialNumber == snapshot.dwVolumeSerialNumber &&
-                    now.nFileSizeLow == snapshot.nFileSizeLow && now.nFileSizeHigh == snapshot.nFileSizeHigh &&
-                    CompareFileTime(&now.ftLastWriteTime, &snapshot.ftLastWriteTime) == 0;
-  if (!same) throw std::runtime_error("原檔在轉換期间已被修改，已保留原檔");
+  // the last write time. Access time, attributes and the number of links do not count:
+  // reading the file, or giving it a second name, is not a change.
+  return now.nFileIndexLow == snapshot.nFileIndexLow && now.nFileIndexHigh == snapshot.nFileIndexHigh &&
+         now.dwVolumeSerialNumber == snapshot.dwVolumeSerialNumber && now.nFileSizeLow == snapshot.nFileSizeLow &&
+         now.nFileSizeHigh == snapshot.nFileSizeHigh &&
+         CompareFileTime(&now.ftLastWriteTime, &snapshot.ftLastWriteTime) == 0;
+}
+
+bool ReadFileInformationShared(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+  info = {};
+  const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  return file && GetFileInformationByHandle(file.get(), &info) != FALSE;
 }
 
 }  // namespace vellumora

@@ -9,13 +9,23 @@ case "${1:-}" in
     mkdir -p "$(dirname "$prefix")"
     exec 9>"$prefix.lock"
     flock 9
-    if [ ! -f "$prefix/.complete" ]; then
+    # A prefix made before the test drives below existed is made again.
+    if [ ! -f "$prefix/.complete" ] || [ ! -e "$prefix/dosdevices/r:" ]; then
+      [ -d "$prefix" ] && wineserver -k >/dev/null 2>&1 </dev/null 9>&-
       rm -rf "$prefix"
       cp -a "$template" "$prefix" || exit 1
       rm -f "$prefix/.complete"
       if [ "$graphics" = null ]; then
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1 </dev/null 9>&-
       fi
+      # Two more drives for the tests of places that cannot recycle safely: R: removable and
+      # N: a network drive (Wine takes a drive's type from this key; both take hard links).
+      for drive in r:removable:floppy n:network:network; do
+        IFS=: read -r letter folder type <<<"$drive"
+        mkdir -p "$prefix/test-drives/$folder"
+        ln -sfn "$prefix/test-drives/$folder" "$prefix/dosdevices/$letter:"
+        wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /t REG_SZ /d "$type" /f >/dev/null 2>&1 </dev/null 9>&-
+      done
       wineserver -k >/dev/null 2>&1 </dev/null 9>&-
       wineserver -w >/dev/null 2>&1 </dev/null 9>&-
       touch "$prefix/.complete"

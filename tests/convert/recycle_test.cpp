@@ -16,18 +16,36 @@ using namespace vellumora::testing;
 using Microsoft::WRL::ComPtr;
 
 constexpr const wchar_t* kNotConfirmed = L"Windows 未確認移至資源回收筒，請檢查原檔";
+constexpr const wchar_t* kUnsafeLocation = L"此位置無法安全回收，已保留原檔";
+
+BY_HANDLE_FILE_INFORMATION InformationOf(const fs::path& path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+  }
+  return info;
+}
+
+unsigned long long FileIndexOf(const fs::path& path) {
+  const BY_HANDLE_FILE_INFORMATION info = InformationOf(path);
+  return (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
 
 // ---- The sink on its own.
 
 class RecycleSinkTest : public ComTest {
  protected:
   void SetUp() override {
-    const fs::path file = dir_ / L"item.heic";
-    WriteAll(file, Bytes{1});
-    ASSERT_HRESULT_SUCCEEDED(SHCreateItemFromParsingName(file.c_str(), nullptr, IID_PPV_ARGS(&item_)));
-    sink_ = RecycleSink::Create();
+    file_ = dir_ / L"item.heic";
+    WriteAll(file_, Bytes{1});
+    ASSERT_HRESULT_SUCCEEDED(SHCreateItemFromParsingName(file_.c_str(), nullptr, IID_PPV_ARGS(&item_)));
+    sink_ = RecycleSink::Create(InformationOf(file_));
   }
   ScratchDir dir_;
+  fs::path file_;
   ComPtr<IShellItem> item_;
   ComPtr<RecycleSink> sink_;
 };
@@ -62,14 +80,45 @@ TEST_F(RecycleSinkTest, RefusesAPermanentDeleteAndRecordsOnlyAConfirmedRecycle) 
   EXPECT_TRUE(sink_->recycled());
 }
 
+TEST_F(RecycleSinkTest, LetsOnlyTheSnapshotsFileGo) {
+  {
+    // The Shell holds the file for its delete: the last look must not stand in its way.
+    const UniqueFileHandle shell(CreateFileW(file_.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(shell);
+    EXPECT_EQ(sink_->PreDeleteItem(TSF_DELETE_RECYCLE_IF_POSSIBLE, item_.Get()), S_OK);
+  }
+  EXPECT_EQ(sink_->PreDeleteItem(TSF_DELETE_RECYCLE_IF_POSSIBLE, nullptr), E_ABORT);
+
+  const FileTimes before = TimesOf(file_);
+  const FILETIME later = FromTicks(Ticks(before.write) + 10'000'000);
+  ASSERT_TRUE(SetTimes(file_, nullptr, &later));
+  EXPECT_EQ(sink_->PreDeleteItem(TSF_DELETE_RECYCLE_IF_POSSIBLE, item_.Get()), E_ABORT) << "written since";
+  ASSERT_TRUE(SetTimes(file_, nullptr, &before.write));
+  EXPECT_EQ(sink_->PreDeleteItem(TSF_DELETE_RECYCLE_IF_POSSIBLE, item_.Get()), S_OK);
+
+  // Another file of the same size and write time swapped in under the same name.
+  const fs::path other = dir_ / L"other.heic";
+  WriteAll(other, Bytes{1});
+  ASSERT_TRUE(SetTimes(other, nullptr, &before.write));
+  ASSERT_TRUE(MoveFileExW(other.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(sink_->PreDeleteItem(TSF_DELETE_RECYCLE_IF_POSSIBLE, item_.Get()), E_ABORT) << "swapped";
+
+  ASSERT_TRUE(DeleteFileW(file_.c_str()));
+  EXPECT_EQ(sink_->PreDeleteItem(TSF_DELETE_RECYCLE_IF_POSSIBLE, item_.Get()), E_ABORT) << "gone";
+}
+
 // ---- The recycle phase of ConvertFile, through a bin that plays the Shell.
 
 class FakeRecycleBin : public RecycleBin {
  public:
   std::function<RecycleReport(const std::wstring&)> answer;
   std::vector<std::wstring> calls;
-  RecycleReport MoveToRecycleBin(const std::wstring& path) override {
+  std::vector<DWORD> linksAtCall;  // names of the file when the Shell was asked
+  RecycleReport MoveToRecycleBin(const std::wstring& path, const SourceSnapshot& expected) override {
     calls.push_back(path);
+    const BY_HANDLE_FILE_INFORMATION now = InformationOf(path);
+    linksAtCall.push_back(MatchesSnapshot(now, expected) ? now.nNumberOfLinks : 0);
     return answer(path);
   }
 };
@@ -86,12 +135,21 @@ class RecyclePhaseTest : public ComTest {
     request_.options.recycle = true;
   }
 
-  // The output is committed and kept whatever the recycle phase says.
+  // The output is committed and kept whatever the recycle phase says; no temporary file and
+  // no second name of the source is left behind.
   void ExpectOutputKept(const ConversionOutcome& outcome) {
     EXPECT_EQ(outcome.error, L"");
     EXPECT_EQ(fs::path(outcome.output), dir_ / L"rgb-64x48.jpg");
     EXPECT_TRUE(fs::exists(outcome.output));
     EXPECT_FALSE(HasTemporaryFile(dir_.path()));
+  }
+
+  // The source is where it was, the same file with the same bytes, and alone with the output.
+  void ExpectSourceKept(const Bytes& bytes, unsigned long long index) {
+    EXPECT_EQ(ReadAll(source_), bytes);
+    EXPECT_EQ(FileIndexOf(source_), index);
+    EXPECT_EQ(InformationOf(source_).nNumberOfLinks, 1u);
+    EXPECT_EQ(Listing(dir_.path()), (std::vector<std::wstring>{L"rgb-64x48.heic", L"rgb-64x48.jpg"}));
   }
 
   ScratchDir dir_;
@@ -101,27 +159,53 @@ class RecyclePhaseTest : public ComTest {
 };
 
 TEST_F(RecyclePhaseTest, ConfirmedRecycleSetsRecycled) {
-  bin_.answer = [](const std::wstring& path) {
-    DeleteFileW(path.c_str());  // the Shell moved it away
+  // Plays the Shell on a local drive: the source's name moves into the bin, whose item is
+  // then the photograph's only name.
+  ScratchDir recycleBin;
+  const fs::path item = recycleBin / L"$R0001.heic";
+  const Bytes before = ReadAll(source_);
+  bin_.answer = [&](const std::wstring& path) {
+    MoveFileW(path.c_str(), item.c_str());
     return RecycleReport{false, true};
   };
   const ConversionOutcome outcome = ConvertFile(request_, bin_);
   ExpectOutputKept(outcome);
   EXPECT_TRUE(outcome.recycled);
   EXPECT_EQ(outcome.warning, L"");
-  EXPECT_EQ(bin_.calls, std::vector<std::wstring>{source_.wstring()});
+  EXPECT_EQ(bin_.calls, std::vector<std::wstring>{source_.wstring()}) << "the source is recycled, never the link";
+  EXPECT_EQ(bin_.linksAtCall, std::vector<DWORD>{2}) << "a second name kept the photograph meanwhile";
+  EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{L"rgb-64x48.jpg"});
+  EXPECT_EQ(ReadAll(item), before);
+  EXPECT_EQ(InformationOf(item).nNumberOfLinks, 1u);
 }
 
 TEST_F(RecyclePhaseTest, AbortedOrUnconfirmedRecycleIsAWarningAndTheSourceStays) {
-  for (const RecycleReport report : {RecycleReport{true, false}, RecycleReport{false, false}, RecycleReport{true, true}}) {
-    bin_.answer = [&](const std::wstring&) { return report; };
+  // The Shell may also have deleted the file for good (larger than the bin's limit) without
+  // a word: the source is put back from its second name, the very file with the same bytes.
+  const Bytes bytes = ReadAll(source_);
+  const unsigned long long index = FileIndexOf(source_);
+  struct Case {
+    RecycleReport report;
+    bool deletedForGood;
+  };
+  for (const Case c : {Case{{true, false}, false}, Case{{false, false}, false}, Case{{true, true}, false},
+                       Case{{false, false}, true}, Case{{true, false}, true}}) {
+    SCOPED_TRACE(::testing::Message() << "aborted " << c.report.anyAborted << ", recycled " << c.report.recycled
+                                    << ", deleted for good " << c.deletedForGood);
+    bin_.answer = [&](const std::wstring& path) {
+      if (c.deletedForGood) {
+        EXPECT_TRUE(DeleteFileW(path.c_str()));
+      }
+      return c.report;
+    };
     const ConversionOutcome outcome = ConvertFile(request_, bin_);
     ExpectOutputKept(outcome);
     EXPECT_FALSE(outcome.recycled);
     EXPECT_EQ(outcome.warning, kNotConfirmed);
-    EXPECT_TRUE(fs::exists(source_));
+    ExpectSourceKept(bytes, index);
     fs::remove(outcome.output);
   }
+  EXPECT_EQ(bin_.linksAtCall, std::vector<DWORD>(5, 2));
 }
 
 TEST_F(RecyclePhaseTest, TheShellRefusingToRecycleThereIsAbortedByTheSink) {
@@ -130,7 +214,7 @@ TEST_F(RecyclePhaseTest, TheShellRefusingToRecycleThereIsAbortedByTheSink) {
   bin_.answer = [](const std::wstring& path) {
     ComPtr<IShellItem> item;
     SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item));
-    const ComPtr<RecycleSink> sink = RecycleSink::Create();
+    const ComPtr<RecycleSink> sink = RecycleSink::Create(InformationOf(path));
     RecycleReport report;
     if (sink->PreDeleteItem(0, item.Get()) == E_ABORT) {
       sink->PostDeleteItem(0, item.Get(), HRESULT_FROM_WIN32(ERROR_CANCELLED), nullptr);
@@ -148,14 +232,63 @@ TEST_F(RecyclePhaseTest, TheShellRefusingToRecycleThereIsAbortedByTheSink) {
 }
 
 TEST_F(RecyclePhaseTest, AFailingShellStepBecomesTheWarning) {
-  bin_.answer = [](const std::wstring&) -> RecycleReport {
-    throw std::runtime_error("此位置無法安全回收，已保留原檔 (0x80270000)");
-  };
-  const ConversionOutcome outcome = ConvertFile(request_, bin_);
-  ExpectOutputKept(outcome);
-  EXPECT_EQ(outcome.warning, L"此位置無法安全回收，已保留原檔 (0x80270000)");
+  // Also after the Shell deleted the file for good: the source is back all the same.
+  const Bytes bytes = ReadAll(source_);
+  const unsigned long long index = FileIndexOf(source_);
+  for (const bool deletedForGood : {false, true}) {
+    SCOPED_TRACE(deletedForGood ? "deleted for good" : "untouched");
+    bin_.answer = [&](const std::wstring& path) -> RecycleReport {
+      if (deletedForGood) DeleteFileW(path.c_str());
+      throw std::runtime_error("此位置無法安全回收，已保留原檔 (0x80270000)");
+    };
+    const ConversionOutcome outcome = ConvertFile(request_, bin_);
+    ExpectOutputKept(outcome);
+    EXPECT_EQ(outcome.warning, L"此位置無法安全回收，已保留原檔 (0x80270000)");
+    EXPECT_FALSE(outcome.recycled);
+    ExpectSourceKept(bytes, index);
+    fs::remove(outcome.output);
+  }
+}
+
+TEST_F(RecyclePhaseTest, APlaceWithoutASecondNameIsRefusedUpFront) {
+  // Under Wine the test prefix has a removable drive R: and a network drive N: (both would
+  // take a hard link, so only the drive's type refuses them), and the Linux /sys is a fixed
+  // drive whose files take no hard link. On Windows these refusals are tried by hand.
+  if (!RunningUnderWine()) GTEST_SKIP() << "needs the Wine test prefix's drives";
+  bin_.answer = [](const std::wstring&) { return RecycleReport{false, true}; };
+  const Bytes bytes = ReadAll(source_);
+  for (const auto& [root, type] : {std::pair{L"R:\\", DRIVE_REMOVABLE}, std::pair{L"N:\\", DRIVE_REMOTE}}) {
+    SCOPED_TRACE(ToUtf8(root));
+    ASSERT_EQ(GetDriveTypeW(root), static_cast<UINT>(type)) << "the test prefix lacks this drive";
+    const fs::path folder = fs::path(root) / (L"vc-test-" + NewGuidText());
+    fs::create_directory(folder);
+    ScopeExit removeFolder([&] {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    });
+    const fs::path source = folder / L"rgb-64x48.heic";
+    fs::copy_file(source_, source);
+    request_.source = source.wstring();
+    const ConversionOutcome outcome = ConvertFile(request_, bin_);
+    EXPECT_EQ(outcome.error, L"");
+    EXPECT_EQ(outcome.warning, kUnsafeLocation);
+    EXPECT_FALSE(outcome.recycled);
+    EXPECT_EQ(ReadAll(source), bytes);
+    EXPECT_EQ(Listing(folder), (std::vector<std::wstring>{L"rgb-64x48.heic", L"rgb-64x48.jpg"}));
+  }
+
+  const fs::path noLinks = L"Z:\\sys\\kernel\\uevent_seqnum";
+  ASSERT_EQ(GetDriveTypeW(L"Z:\\sys\\"), static_cast<UINT>(DRIVE_FIXED));
+  ConversionOutcome outcome;
+  try {
+    RecycleSource(noLinks.wstring(), InformationOf(noLinks), outcome, bin_);
+    ADD_FAILURE() << "recycled";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(ToUtf16(e.what()), kUnsafeLocation);
+  }
   EXPECT_FALSE(outcome.recycled);
-  EXPECT_TRUE(fs::exists(source_));
+  EXPECT_FALSE(HasTemporaryFile(noLinks.parent_path()));
+  EXPECT_TRUE(bin_.calls.empty());
 }
 
 TEST_F(RecyclePhaseTest, NothingHappensWithoutTheRecycleSetting) {
@@ -218,12 +351,13 @@ TEST_F(RecyclePhaseTest, ASourceTouchedDuringTheConversionIsNotRecycled) {
 
 TEST_F(RecyclePhaseTest, TheShellsRecycleBin) {
   const Bytes before = ReadAll(source_);
+  const unsigned long long index = FileIndexOf(source_);
   const ConversionOutcome outcome = ConvertFile(request_);
   ExpectOutputKept(outcome);
   if (RunningUnderWine()) {
     EXPECT_EQ(outcome.warning, L"設定回收操作失敗 (0x80004001)");
     EXPECT_FALSE(outcome.recycled);
-    EXPECT_EQ(ReadAll(source_), before);
+    ExpectSourceKept(before, index);
   } else {
     EXPECT_EQ(outcome.warning, L"");
     EXPECT_TRUE(outcome.recycled);
