@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/extended_path.h"
 #include "common/guid_text.h"
 
 namespace vellumora {
@@ -13,7 +14,8 @@ namespace {
 constexpr const char* kUnsafeLocation = "此位置無法安全回收，已保留原檔";
 
 // Only a fixed drive has a Recycle Bin that keeps hard-linked files on the same volume; a
-// removable drive, a network share, an optical drive or a RAM disk is refused.
+// removable drive, a network share, an optical drive or a RAM disk is refused. Only the volume
+// counts here, so the plain path is enough.
 bool OnFixedDrive(const std::wstring& path) {
   std::vector<wchar_t> volume(path.size() + MAX_PATH + 2, L'\0');
   if (!GetVolumePathNameW(path.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) return false;
@@ -39,7 +41,8 @@ RecycleGuard::RecycleGuard(const std::wstring& source, const SourceSnapshot& sna
   if (!OnFixedDrive(source)) throw std::runtime_error(kUnsafeLocation);
   std::wstring link = KeepName(source);
   // A file system without hard links (FAT, exFAT) fails here.
-  if (!CreateHardLinkW(link.c_str(), source.c_str(), nullptr)) throw std::runtime_error(kUnsafeLocation);
+  if (!CreateHardLinkW(ExtendedLengthPath(link).c_str(), ExtendedLengthPath(source).c_str(), nullptr))
+    throw std::runtime_error(kUnsafeLocation);
   link_ = std::move(link);
 
   // The link must name the very file that was converted: one swapped in after the last check
@@ -55,7 +58,7 @@ RecycleGuard::~RecycleGuard() { Settle(); }
 
 void RecycleGuard::RecycleConfirmed() {
   if (link_.empty()) return;
-  DeleteFileW(link_.c_str());
+  DeleteFileW(ExtendedLengthPath(link_).c_str());
   link_.clear();
 }
 
@@ -67,12 +70,12 @@ void RecycleGuard::Settle() noexcept {
     // the link is the photograph's only remaining name and stays. (This is asked first, not
     // left to the rename below: a no-replace rename onto another name of the same file does
     // nothing and succeeds where the platform follows the POSIX rule.)
-    if (SameFile(atSource, link_)) DeleteFileW(link_.c_str());
+    if (SameFile(atSource, link_)) DeleteFileW(ExtendedLengthPath(link_).c_str());
   } else {
     // The source is gone without proof that it is in the Recycle Bin: the link takes its
     // name back. The rename never replaces, so a file that took the name meanwhile is left
     // alone, and so is the link.
-    MoveFileExW(link_.c_str(), source_.c_str(), MOVEFILE_WRITE_THROUGH);
+    MoveFileExW(ExtendedLengthPath(link_).c_str(), ExtendedLengthPath(source_).c_str(), MOVEFILE_WRITE_THROUGH);
   }
   link_.clear();
 }

@@ -51,7 +51,7 @@ bool MatchesSnapshot(const BY_HANDLE_FILE_INFORMATION& now, const SourceSnapshot
 
 bool ReadFileInformationShared(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
   info = {};
-  const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+  const UniqueFileHandle file(CreateFileW(ExtendedLengthPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
   return file && GetFileInformationByHandle(file.get(), &info) != FALSE;
