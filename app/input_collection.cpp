@@ -67,7 +67,7 @@ class Collector {
 
   // Offers every entry of the folder in enumeration order; with `recursive`, a subfolder's
   // entries follow right after the subfolder itself. Folders that cannot be opened for lack
-  // of permission are skipped; directory links (junctions, symbolic links) are offered but
+  // of permission are skipped (the folder given itself is not: the note says so); directory links (junctions, symbolic links) are offered but
   // never entered, so a link cycle cannot make the walk endless. Any other failure to open or
   // read a folder ends the walk with an error (files accepted so far stay).
   void Walk(const std::wstring& folder, bool recursive) {
@@ -83,8 +83,8 @@ class Collector {
                                              nullptr, FIND_FIRST_EX_LARGE_FETCH));
       if (!find) {
         const DWORD error = GetLastError();
-        // An empty drive root has no entry at all; a folder closed to us is skipped.
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_ACCESS_DENIED) return false;
+        // An empty drive root has no entry at all; a subfolder closed to us is skipped.
+        if (error == ERROR_FILE_NOT_FOUND || (error == ERROR_ACCESS_DENIED && !stack.empty())) return false;
         CheckHr(HRESULT_FROM_WIN32(error), "無法讀取資料夾");
       }
       stack.push_back(Level{path, std::move(find)});

@@ -146,12 +146,13 @@ class Case:
         return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
     def report_of(self, folder, before):
-        """The one new report whose results name the folder."""
+        """The one new report whose results (or note) name the folder."""
         mine = []
         for path in set(glob.glob(REPORTS(self.args.prefix))) - before:
             with open(path, "rb") as f:
                 report = json.loads(f.read().decode("utf-8"))
-            if any(r["source"].startswith(windows_path(folder) + "\\") for r in report["results"]):
+            if any(r["source"].startswith(windows_path(folder) + "\\") for r in report["results"]) or \
+                    windows_path(folder) in report.get("error", ""):
                 mine.append(report)
         check(len(mine) == 1, f"expected one report of the run on {folder}, found {len(mine)}")
         return mine[0]
