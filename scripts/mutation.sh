@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Damaged photographs, many of them: small real photographs (from ../shared/samples when it is
-# there) and our own fixtures are damaged with a chosen seed (box sizes, item locations, cuts,
-# zeroed blocks, spliced bytes, bit flips, overwritten words) and converted by the built
-# VellumoraConvert.exe as silent batches under Wine, half to JPG and half to PNG, most of them a
-# hundred to a folder and a few one to a folder. Prints every fault (a crash, a hang, a broken
+# Damaged photographs, many of them: small real photographs and a tiled 12-megapixel phone
+# photograph (from ../shared/samples when it is there) and our own fixtures are damaged with a
+# chosen seed (box sizes, item locations, cuts, zeroed blocks, spliced bytes, bit flips,
+# overwritten words) and converted by the built VellumoraConvert.exe as silent batches under
+# Wine, half to JPG and half to PNG, most of them a hundred to a folder and ten of each format
+# one to a folder. Prints every fault (a crash, a hang, a broken
 # report, a changed source, a file left behind, an output that does not decode whole) and the
 # figures: variants, converted, failed with a message, faults by kind, time.
 #   scripts/mutation.sh [variants] [seed]     (default 1000 variants, seed 2)
@@ -24,6 +25,6 @@ exe="$(find "$win" -maxdepth 2 -name VellumoraConvert.exe | head -n 1)"
 work="$win/mutation"
 trap '"$here/wine-prefix.sh" stop "$win/wineprefix"' EXIT
 
-python3 "$repo/tests/e2e/e2e_damaged.py" --variants "$variants" --seed "$seed" --batch 100 --singles 10 \
+python3 "$repo/tests/e2e/e2e_damaged.py" --variants "$variants" --seed "$seed" --batch 100 --singles 10 --large \
   --messages 15 --exe "$exe" --run "$win/wine-run.sh" --prefix "$win/wineprefix" --fixtures "$win/fixtures" \
   --samples "$repo/../shared/samples" --work "$work" --keep "$work/findings-$seed"

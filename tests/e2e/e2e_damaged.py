@@ -9,7 +9,7 @@ code 0 or 1 and leave a well-formed report with one result per file; no source m
 temporary file may stay, every "完成" output must decode whole as the asked kind at a plausible
 size, and every failure must say why.
 
-    e2e_damaged.py --variants N --seed S [--batch N] [--singles N] [--keep DIR]
+    e2e_damaged.py --variants N --seed S [--batch N] [--singles N] [--large] [--messages N] [--keep DIR]
                    --exe EXE --run WINE_RUN --prefix WINEPREFIX --fixtures DIR --samples DIR --work DIR
 
 Half the variants go to JPG and half to PNG. Prints the figures (variants, converted, failed
@@ -43,6 +43,8 @@ SAMPLES = [
     "pillow-heif/RGBA_12__128x128.heif", "pillow-heif/zPug_3.heic", "pillow-heif/L_exif_xmp_iptc.heic",
     "pillow-heif/L_xmp_latin1.heic",
 ]
+# A 12-megapixel phone photograph in 48 tiles with Exif, XMP and ICC, for the long runs (--large).
+LARGE = ["metadata-extractor-images/IMG_2927.HEIC"]
 # Our own fixtures, always there: the .hif extension, Exif with a turn, an ICC profile, alpha.
 FIXTURES = ["rgb-64x48.hif", "exif-le-orient6.heic", "icc-small.heic", "alpha-64x48.heic"]
 
@@ -431,7 +433,8 @@ def convert_group(case, folder, fmt, group, limits, settings):
 
 def sources_of(args):
     """(name, bytes) of the photographs to damage: the samples when there, and our fixtures."""
-    paths = [os.path.join(args.samples, p) for p in SAMPLES if os.path.exists(os.path.join(args.samples, p))]
+    samples = SAMPLES + (LARGE if args.large else [])
+    paths = [os.path.join(args.samples, p) for p in samples if os.path.exists(os.path.join(args.samples, p))]
     paths += [os.path.join(args.fixtures, p) for p in FIXTURES]
     sources = []
     for path in paths:
@@ -451,6 +454,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--batch", type=int, default=100)
     parser.add_argument("--singles", type=int, default=2, help="variants run one to a folder, per format")
+    parser.add_argument("--large", action="store_true", help="damage a tiled phone photograph too (slow)")
     parser.add_argument("--messages", type=int, default=0, help="print this many most frequent failure messages")
     parser.add_argument("--keep", help="folder for the damaged files that show a fault")
     args = parser.parse_args()
@@ -476,6 +480,9 @@ def main():
           f"{failed} failed with a message, {len(faults)} faults"
           + (f" ({', '.join(f'{k}: {n}' for k, n in sorted(kinds.items()))})" if faults else "")
           + f", {time.monotonic() - started:.0f} s")
+    origin = {name: text.split(":")[0] for name, _, text in made}
+    made_of, converted_of = collections.Counter(origin.values()), collections.Counter(origin[n] for t in tallies for n in t.converted)
+    print("converted per photograph: " + ", ".join(f"{n} {converted_of[n]}/{made_of[n]}" for n in sorted(made_of)))
     messages = collections.Counter(m for t in tallies for _, m in t.failed)
     for message, n in messages.most_common(args.messages):
         print(f"{n:6d} × {message}")
