@@ -1,6 +1,7 @@
 #include "convert/heif_decoder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -38,8 +39,10 @@ std::uint64_t PlaneBytes(std::uint32_t width, std::uint32_t height) {
   return stride * RoundedSize(height) + kAlignment - 1;
 }
 
-// libheif's default limit on one allocation.
+// libheif 1.19's default limit on one allocation (1.23 allows 4 GB).
 constexpr std::uint64_t kDefaultMemoryBlockLimit = 512ull * 1024 * 1024;
+// How many of the largest block a decode may hold at once, for the limit on a context's total.
+[[maybe_unused]] constexpr std::uint64_t kTotalPerBlock = 3;
 
 }  // namespace
 
@@ -55,16 +58,24 @@ DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout) {
   const std::uint32_t bytesPerPixel = layout == PixelLayout::Rgba ? 4 : 3;
   const int width = heif_image_handle_get_width(primary), height = heif_image_handle_get_height(primary);
   const int codedWidth = heif_image_handle_get_ispe_width(primary), codedHeight = heif_image_handle_get_ispe_height(primary);
-  // Only a picture that packing will accept gets the larger limit; anything bigger keeps
-  // libheif's default and is refused before a byte is allocated for it.
-  // (Per-context limits arrived with libheif 1.19; older versions keep their fixed limits.)
+  // Only a picture that packing will accept gets larger limits; anything bigger keeps libheif's
+  // defaults and is refused before a byte is allocated for it. The limits are only ever raised:
+  // libheif 1.23 already allows 4 GB for one block.
+  // (Per-context limits arrived with libheif 1.19, the limit on a context's total in 1.20.)
 #if LIBHEIF_HAVE_VERSION(1, 19, 0)
   if (width > 0 && height > 0 && codedWidth >= 0 && codedHeight >= 0 &&
       static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * bytesPerPixel < kMaxPackedBytes) {
-    if (heif_security_limits* limits = heif_context_get_security_limits(heif.context.get()))
-      limits->max_memory_block_size =
+    if (heif_security_limits* limits = heif_context_get_security_limits(heif.context.get())) {
+      const std::uint64_t block =
           DecodeMemoryLimit(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
                             static_cast<std::uint32_t>(codedWidth), static_cast<std::uint32_t>(codedHeight));
+      limits->max_memory_block_size = std::max(limits->max_memory_block_size, block);
+#if LIBHEIF_HAVE_VERSION(1, 20, 0)
+      // The coded picture, the output picture and a tile's worth beside them at once.
+      if (limits->version >= 2 && limits->max_total_memory != 0)
+        limits->max_total_memory = std::max(limits->max_total_memory, kTotalPerBlock * block);
+#endif
+    }
   }
 #endif
 
@@ -83,9 +94,15 @@ DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout) {
   out.image.reset(image);
   out.width = heif_image_get_width(image, heif_channel_interleaved);
   out.height = heif_image_get_height(image, heif_channel_interleaved);
+#if LIBHEIF_HAVE_VERSION(1, 20, 0)
+  std::size_t stride = 0;
+  out.plane = heif_image_get_plane2(image, heif_channel_interleaved, &stride);
+  if (stride > static_cast<std::size_t>(INT32_MAX)) throw std::runtime_error("圖片尺寸超過可處理範圍");
+#else
   int stride = 0;
   out.plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-  out.stride = stride;
+#endif
+  out.stride = static_cast<std::int32_t>(stride);
   out.bytesPerPixel = bytesPerPixel;
   return decoded;
 }

@@ -56,8 +56,8 @@ if [ $build -eq 1 ]; then
   if [ "$(cat "$floor/.complete" 2>/dev/null)" != "$floor_stamp" ]; then
     say "building the native floor: $floor_stamp"
     rm -rf "$floor"
-    build_heif_deps native "$cache/downloads/libde265_$de265_ver.orig.tar.gz" \
-      "$cache/downloads/libheif_$heif_ver.orig.tar.gz" "$floor" "$floor.logs"
+    build_heif_deps native "$(awk '$1 == "libde265_archive" {print $2}' "$VELLUMORA_DEPS_DIR/VERSIONS")" "$de265_ver" \
+      "$(awk '$1 == "libheif_archive" {print $2}' "$VELLUMORA_DEPS_DIR/VERSIONS")" "$heif_ver" "$floor" "$floor.logs"
     echo "$floor_stamp" > "$floor/.complete"
   fi
   say "building $win"; mkdir -p "$win" "$nat"

@@ -72,6 +72,9 @@ grep -F '!!!' "$setup_log" >&2 || true
 rm -f "$setup_log"
 # shellcheck disable=SC1091
 source "$repo/.deps.env"
+versions="$VELLUMORA_DEPS_DIR/VERSIONS"
+dep() { awk -v k="$1" '$1 == k {print $2}' "$versions"; }
+[ "$(dep origin)" = upstream ] || die "the decoder libraries in $VELLUMORA_DEPS_DIR are Debian's older fallback, not the pinned upstream releases: a release needs scripts/setup.sh with the upstream sources (VELLUMORA_DEPS_SOURCES or a download)"
 build="$repo/build/release"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
@@ -102,21 +105,19 @@ else
   cp "$build/VellumoraConvert.exe" "$files/"
 fi
 
-# What the notices say about the libraries inside: the versions set-up built, their tarballs.
-deps_cache="$(dirname "$VELLUMORA_DEPS_DIR")"
-heif_version="$(awk '$1 == "libheif" {print $2}' "$VELLUMORA_DEPS_DIR/VERSIONS")"
-de265_version="$(awk '$1 == "libde265" {print $2}' "$VELLUMORA_DEPS_DIR/VERSIONS")"
-heif_tar="$(ls "$deps_cache/downloads/libheif_$heif_version.orig.tar."* | head -n1)"
-de265_tar="$(ls "$deps_cache/downloads/libde265_$de265_version.orig.tar."* | head -n1)"
+# What the notices say about the libraries inside: the upstream releases set-up built and checked.
+. "$here/heif-deps.sh"
+heif_tar="$(dep libheif_archive)" de265_tar="$(dep libde265_archive)"
+[ -f "$heif_tar" ] && [ -f "$de265_tar" ] || die "the source archives named in $versions are gone: run scripts/setup.sh again"
 deb_version() { dpkg-query -W -f='${Version}' "$1"; }
 facts=(
   VERSION="$version" COMMIT="$commit" EPOCH="$SOURCE_DATE_EPOCH"
-  LIBHEIF_VERSION="$heif_version" LIBHEIF_TARBALL="$(basename "$heif_tar")"
-  LIBHEIF_SHA256="$(sha256sum "$heif_tar" | cut -d' ' -f1)"
-  LIBHEIF_URL="https://deb.debian.org/debian/pool/main/libh/libheif/$(basename "$heif_tar")"
-  LIBDE265_VERSION="$de265_version" LIBDE265_TARBALL="$(basename "$de265_tar")"
-  LIBDE265_SHA256="$(sha256sum "$de265_tar" | cut -d' ' -f1)"
-  LIBDE265_URL="https://deb.debian.org/debian/pool/main/libd/libde265/$(basename "$de265_tar")"
+  LIBHEIF_VERSION="$(dep libheif)" LIBHEIF_TAG="$(dep libheif_tag)" LIBHEIF_COMMIT="$(dep libheif_commit)"
+  LIBHEIF_REPOSITORY="$(dep libheif_repository)" LIBHEIF_TAR_SHA256="$(dep libheif_tar_sha256)"
+  LIBHEIF_PATCHES="$(patch_summaries libheif "$(dep libheif)")"
+  LIBDE265_VERSION="$(dep libde265)" LIBDE265_TAG="$(dep libde265_tag)" LIBDE265_COMMIT="$(dep libde265_commit)"
+  LIBDE265_REPOSITORY="$(dep libde265_repository)" LIBDE265_TAR_SHA256="$(dep libde265_tar_sha256)"
+  LIBDE265_PATCHES="$(patch_summaries libde265 "$(dep libde265)")"
   MINGW_DEBIAN_VERSION="$(deb_version mingw-w64-x86-64-dev)"
   MINGW_VERSION="$(deb_version mingw-w64-x86-64-dev | sed 's/-.*//')"
   GCC_DEBIAN_VERSION="$(deb_version g++-mingw-w64-x86-64-posix)"

@@ -237,6 +237,18 @@ def sbom(out, *assignments):
             p["comment"] = comment
         return p
 
+    def decoder_package(name, key):
+        """An upstream release as set-up checked it: repository, tag, commit, tar-stream SHA-256."""
+        p = package(f"SPDXRef-Package-{name}", name, v[f"{key}_VERSION"], "LGPL-3.0-or-later",
+                    f"git+{v[f'{key}_REPOSITORY']}.git@{v[f'{key}_COMMIT']}", "Organization: Struktur AG",
+                    comment=f"Upstream release {v[f'{key}_TAG']} (commit {v[f'{key}_COMMIT']}); source "
+                            f"archive checked by the SHA-256 of its tar stream, {v[f'{key}_TAR_SHA256']}. "
+                            f"Patches: {v[f'{key}_PATCHES']}.")
+        p["sourceInfo"] = f"git archive of tag {v[f'{key}_TAG']} of {v[f'{key}_REPOSITORY']}"
+        p["externalRefs"] = [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                              "referenceLocator": "pkg:github/" + "/".join(v[f"{key}_REPOSITORY"].rstrip("/").split("/")[-2:]) + "@" + v[f"{key}_TAG"]}]
+        return p
+
     document = {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
@@ -251,13 +263,8 @@ def sbom(out, *assignments):
                          comment=f"VellumoraConvert.exe built from commit {v['COMMIT']}; "
                                  f"SHA-256 of the executable {v['EXE_SHA256']}."),
                  primaryPackagePurpose="APPLICATION"),
-            package("SPDXRef-Package-libheif", "libheif", v["LIBHEIF_VERSION"], "LGPL-3.0-or-later",
-                    v["LIBHEIF_URL"], "Organization: Struktur AG", [v["LIBHEIF_SHA256"]],
-                    "Debian orig tarball; patched with scripts/patches/libheif-no-de265-worker-thread.patch "
-                    "and scripts/patches/libheif-crop-chroma-edge.patch."),
-            package("SPDXRef-Package-libde265", "libde265", v["LIBDE265_VERSION"], "LGPL-3.0-or-later",
-                    v["LIBDE265_URL"], "Organization: Struktur AG", [v["LIBDE265_SHA256"]],
-                    "Debian orig tarball; patched with scripts/patches/libde265-win32-slim-locks.patch."),
+            decoder_package("libheif", "LIBHEIF"),
+            decoder_package("libde265", "LIBDE265"),
             package("SPDXRef-Package-mingw-w64-runtime", "mingw-w64-runtime", v["MINGW_VERSION"],
                     "ZPL-2.1 AND MIT", "NOASSERTION", "Organization: mingw-w64 project",
                     comment=f"C runtime start-up code, import libraries and winpthreads; Debian package "

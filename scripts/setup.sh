@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine to build and test Vellumora Convert:
 #   1. Debian packages (cross compilers, Wine, test tools);
-#   2. libde265 and libheif for the MinGW target, built from Debian's source
-#      packages into a cache outside the repository;
+#   2. libde265 and libheif for the MinGW target, built from their pinned upstream releases
+#      (checked against the checksums in scripts/heif-deps.sh) into a cache outside the repository;
 #   3. a ready Wine prefix, also cached.
 # Safe to run again: every step is skipped when its result is already there.
 # Prints the cache paths it settled on as KEY=VALUE lines to scripts/../.deps.env
@@ -26,7 +26,7 @@ packages=(
   mingw-w64-tools cmake ninja-build wine wine64 xvfb xauth x11-utils fonts-noto-cjk
   dpkg-dev googletest libimage-exiftool-perl imagemagick pngcheck
   libheif-examples libheif-dev clang libclang-rt-14-dev python3 python3-pil
-  zlib1g-dev time hyperfine wixl msitools osslsigncode
+  zlib1g-dev time hyperfine wixl msitools osslsigncode curl patch
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -56,10 +56,12 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- 2. libde265 and libheif for the MinGW target ----------------------------
-# The build recipe (flags, options, scripts/patches/) is shared with scripts/bench.sh, which
-# builds the same sources natively as the decoding floor. Its recipe name names the cache.
+# The pinned upstream releases, their checks and the build recipe (flags, options,
+# scripts/patches/) are in scripts/heif-deps.sh, shared with scripts/bench.sh, which builds the
+# same sources natively as the decoding floor. Its recipe name names the cache.
 . "$here/heif-deps.sh"
 recipe="$heif_deps_recipe"
+downloads="$cache/downloads"
 
 # Lists the versions of a source package that apt knows, newest first.
 source_versions() {
@@ -98,22 +100,40 @@ pick_served() {
   return 1
 }
 
-downloads="$cache/downloads"
-read -r heif_ver heif_tar < <(pick_served libheif "$downloads") || { loud "no libheif source package could be downloaded"; exit 1; }
-read -r de265_ver de265_tar < <(pick_served libde265 "$downloads") || { loud "no libde265 source package could be downloaded"; exit 1; }
-if [ "$(printf '%s\n1.18\n' "$heif_ver" | sort -V | head -n1)" != "1.18" ]; then
-  loud "only libheif $heif_ver is served: photographs from current iPhones need 1.18 or later and will fail to decode"
+origin=upstream
+heif_rc=0 de265_rc=0
+heif_tar="$(upstream_source libheif "$heif_version" "$heif_tag" "$heif_tar_sha256" "$heif_repository" "$downloads")" || heif_rc=$?
+de265_tar="$(upstream_source libde265 "$de265_version" "$de265_tag" "$de265_tar_sha256" "$de265_repository" "$downloads")" || de265_rc=$?
+# A wrong archive (damaged, tampered, another version) is never built, nor replaced by another.
+if [ $heif_rc -eq 1 ] || [ $de265_rc -eq 1 ]; then exit 1; fi
+if [ $heif_rc -ne 0 ] || [ $de265_rc -ne 0 ]; then
+  # Neither the sources folder nor the upstream repositories: Debian's older sources, loudly.
+  origin=debian
+  read -r heif_version heif_tar < <(pick_served libheif "$downloads") || { loud "libheif $heif_version cannot be had (no sources folder, no download) and no Debian source package is served"; exit 1; }
+  read -r de265_version de265_tar < <(pick_served libde265 "$downloads") || { loud "libde265 $de265_version cannot be had (no sources folder, no download) and no Debian source package is served"; exit 1; }
+  loud "building on Debian's OLDER libheif $heif_version and libde265 $de265_version: the pinned upstream releases could not be had (no sources folder, no download). This decoder lacks their security fixes (grid tiles, overflow checks, uninitialised memory, libde265's allocation and NAL limits), refuses some iPhone 16 Pro photographs (\"No 'hvcC' box\") and is slower. scripts/release.sh refuses to release it."
 fi
 
-deps="$cache/deps-libheif-$heif_ver-libde265-$de265_ver-$recipe"
+suffix=""; [ "$origin" = upstream ] || suffix="-$origin"
+deps="$cache/deps-libheif-$heif_version-libde265-$de265_version-$recipe$suffix"
 if [ -f "$deps/.complete" ]; then
   say "dependencies cached: $deps"
 else
-  say "building libde265 $de265_ver and libheif $heif_ver for MinGW into $deps"
+  say "building libde265 $de265_version and libheif $heif_version ($origin) for MinGW into $deps"
   rm -rf "$deps"
-  build_heif_deps "$repo/cmake/mingw-w64-x86_64.cmake" "$de265_tar" "$heif_tar" "$deps" "$cache/logs-$recipe" \
+  build_heif_deps "$repo/cmake/mingw-w64-x86_64.cmake" "$de265_tar" "$de265_version" "$heif_tar" "$heif_version" \
+    "$deps" "$cache/logs-$recipe" \
     || { loud "building libde265/libheif failed (logs in $cache/logs-$recipe)"; exit 1; }
-  printf 'libheif %s\nlibde265 %s\nrecipe %s\n' "$heif_ver" "$de265_ver" "$recipe" > "$deps/VERSIONS"
+  {
+    printf 'libheif %s\nlibde265 %s\nrecipe %s\norigin %s\n' "$heif_version" "$de265_version" "$recipe" "$origin"
+    if [ "$origin" = upstream ]; then
+      printf 'libheif_commit %s\nlibheif_tag %s\nlibheif_repository %s\nlibheif_tar_sha256 %s\n' \
+        "$heif_commit" "$heif_tag" "$heif_repository" "$heif_tar_sha256"
+      printf 'libde265_commit %s\nlibde265_tag %s\nlibde265_repository %s\nlibde265_tar_sha256 %s\n' \
+        "$de265_commit" "$de265_tag" "$de265_repository" "$de265_tar_sha256"
+    fi
+    printf 'libheif_archive %s\nlibde265_archive %s\n' "$heif_tar" "$de265_tar"
+  } > "$deps/VERSIONS"
   touch "$deps/.complete"
   say "dependencies built"
 fi

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The decoder sources are checked before anything is built: a damaged, tampered, missing or
+# other-version archive in the sources folder is refused with one line, and a good one is taken.
+set -uo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+. "$repo/scripts/heif-deps.sh"
+good="${1:-$repo/../shared/deps}/libheif-$heif_version.tar.gz"
+[ -f "$good" ] || { echo "no $good: skipped"; exit 77; }
+work="$(mktemp -d)"; trap 'rm -rf "$work"' EXIT
+failed=0
+expect() {  # expect CASE WORDS: upstream_source refuses with one line that says WORDS
+  local out rc
+  out="$(VELLUMORA_DEPS_SOURCES="$work/$1" upstream_source libheif "$heif_version" "$heif_tag" "$heif_tar_sha256" \
+         "$heif_repository" "$work/downloads" 2>&1 >/dev/null)"; rc=$?
+  if [ $rc -ne 1 ] || [ "$(printf '%s\n' "$out" | wc -l)" -ne 1 ] || [[ "$out" != *"$2"* ]]; then
+    echo "FAIL $1: rc $rc, said: $out"; failed=1
+  else
+    echo "ok   $1: $out"
+  fi
+}
+mkdir -p "$work"/{truncated,tampered,missing,other,good}
+head -c 100000 "$good" > "$work/truncated/libheif-$heif_version.tar.gz"
+# A well-formed archive with one byte of the sources changed.
+gzip -dc "$good" | sed '0,/libheif/s//libheiF/' | gzip -n > "$work/tampered/libheif-$heif_version.tar.gz"
+cp "$good" "$work/other/libheif-1.22.0.tar.gz"
+cp "$good" "$work/good/"
+expect truncated "damaged or cut short"
+expect tampered "the pinned release has $heif_tar_sha256"
+expect missing "has no libheif-$heif_version.tar.gz"
+expect other "holds libheif-1.22.0.tar.gz, not the pinned libheif-$heif_version.tar.gz"
+expect not-a-folder "which is not a folder"
+got="$(VELLUMORA_DEPS_SOURCES="$work/good" upstream_source libheif "$heif_version" "$heif_tag" "$heif_tar_sha256" \
+       "$heif_repository" "$work/downloads" 2>/dev/null)" || true
+[ "$got" = "$work/good/libheif-$heif_version.tar.gz" ] || { echo "FAIL good: got '$got'"; failed=1; }
+[ ! -e "$work/downloads" ] || [ -z "$(ls -A "$work/downloads")" ] || { echo "FAIL: something was downloaded"; failed=1; }
+exit $failed
