@@ -9,10 +9,11 @@ namespace vellumora {
 
 namespace {
 
-// Tests watch the turns through VELLUMORA_SLOT_LOG, a folder in which every run keeps a file of
-// its own (<pid>.log, so that no two processes append to one file) with a line when it has taken
-// a slot and another before it lets the slot go ("enter|leave <QPC>"). Both lines are written
-// while the slot is held, so the intervals they show never overlap more than the slots allow.
+// Tests watch the turns through VELLUMORA_SLOT_LOG, a folder in which every converting thread
+// keeps a file of its own (<pid>.<thread id>.log: no two writers append to one file, and a batch
+// converts on several threads) with a line when it has taken a slot and another before it lets
+// the slot go ("enter|leave <QPC>"). Both lines are written while the slot is held, so the
+// intervals they show never overlap more than the slots allow.
 // Without the variable nothing is written; nothing depends on the files.
 void NoteSlotEvent(const char* event) {
   const std::wstring folder = EnvironmentValue(L"VELLUMORA_SLOT_LOG");
@@ -20,7 +21,8 @@ void NoteSlotEvent(const char* event) {
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
   const std::string line = std::string(event) + ' ' + std::to_string(now.QuadPart) + '\n';
-  const std::wstring path = folder + L"\\" + std::to_wstring(GetCurrentProcessId()) + L".log";
+  const std::wstring path = folder + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"." +
+                           std::to_wstring(GetCurrentThreadId()) + L".log";
   const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;

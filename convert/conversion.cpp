@@ -1,5 +1,7 @@
 #include "convert/conversion.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -10,6 +12,7 @@
 #include "convert/formats/png_container.h"
 #include "convert/heif_decoder.h"
 #include "convert/image_encoder.h"
+#include "convert/memory_budget.h"
 #include "convert/metadata.h"
 #include "convert/output_commit.h"
 #include "convert/recycle.h"
@@ -35,7 +38,7 @@ std::wstring MessageOf(const std::exception& e) noexcept {
 // then the source bytes, then the handle on the source. A JPG's pixels and the encoder's bytes
 // are let go as soon as the next step has what it needs, so the decoded pixels exist once and
 // never sit beside the encoded file. The source is closed before the recycle phase reopens it.
-std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& snapshot) {
+std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& snapshot, MemoryBudget* budget) {
   const Settings& options = request.options;
   if (options.format != L"JPG" && options.format != L"PNG") throw std::runtime_error("不支援的輸出格式");
   if (options.destination != 0 && options.folder.empty())
@@ -53,6 +56,19 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
   {
     StageTimer timer("open");
     heif = OpenHeif(source.bytes);
+  }
+  // Declared before every pixel buffer, so that it is given back only after all of them are gone.
+  MemoryReservation memory;
+  if (budget) {
+    heif_image_handle* const primary = heif.primary.get();
+    const auto dimension = [](int upright, int coded) { return static_cast<std::uint32_t>(std::max({upright, coded, 0})); };
+    const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(primary),
+                              heif_image_handle_get_chroma_bits_per_pixel(primary));
+    memory = budget->Reserve(ConversionMemoryNeed(
+        dimension(heif_image_handle_get_width(primary), heif_image_handle_get_ispe_width(primary)),
+        dimension(heif_image_handle_get_height(primary), heif_image_handle_get_ispe_height(primary)),
+        static_cast<std::uint32_t>(std::max(bits, 8)), heif_image_handle_has_alpha_channel(primary) != 0, isPng,
+        source.bytes.size()));
   }
   ExtractedMetadata metadata;
   {
@@ -97,18 +113,11 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
   return final;
 }
 
-}  // namespace
-
-ConversionOutcome ConvertFile(const ConversionRequest& request) {
-  ShellRecycleBin bin;
-  return ConvertFile(request, bin);
-}
-
-ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin) {
+ConversionOutcome ConvertWithin(const ConversionRequest& request, RecycleBin& bin, MemoryBudget* budget) {
   ConversionOutcome outcome;
   SourceSnapshot snapshot{};
   try {
-    outcome.output = ConvertAndCommit(request, snapshot);
+    outcome.output = ConvertAndCommit(request, snapshot, budget);
   } catch (const std::bad_alloc&) {
     // A picture larger than the memory at hand: its buffers could not be had.
     outcome = {};
@@ -139,6 +148,21 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin)
     outcome.warning = L"轉換失敗，已保留原檔";
   }
   return outcome;
+}
+
+}  // namespace
+
+ConversionOutcome ConvertFile(const ConversionRequest& request) {
+  ShellRecycleBin bin;
+  return ConvertFile(request, bin);
+}
+
+ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin) {
+  return ConvertWithin(request, bin, nullptr);
+}
+
+ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin, MemoryBudget& budget) {
+  return ConvertWithin(request, bin, &budget);
 }
 
 }  // namespace vellumora

@@ -21,6 +21,7 @@ struct ConversionOutcome {
 };
 
 class RecycleBin;
+class MemoryBudget;
 
 // Converts one HEIF file into a verified JPG or PNG. Never throws; every failure is in the
 // outcome. The calling thread must be a single-threaded COM apartment. With `recycle` on,
@@ -29,5 +30,10 @@ ConversionOutcome ConvertFile(const ConversionRequest& request);
 
 // The same, recycling through the given bin.
 ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin);
+
+// The same, for conversions that run beside others: once the HEIF header has given the picture's
+// size, and before anything is decoded, the memory the conversion will need is reserved in
+// `budget` (waiting while the others hold too much) and held until its pixels are gone.
+ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin, MemoryBudget& budget);
 
 }  // namespace vellumora

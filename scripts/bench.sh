@@ -11,7 +11,10 @@
 #   big      the 200-megapixel sample to JPG and PNG (time, peak memory);
 #   starts   100 silent runs started at once, one 12-megapixel photograph each, as Explorer starts them: taking
 #            turns (one settings file, so one set of conversion slots) against all at once (a
-#            settings file each, so a set of slots each: what every run did before the slots).
+#            settings file each, so a set of slots each: what every run did before the slots);
+#   batch    one silent batch of 48 real iPhone photographs converting several at once, the same
+#            batch one file at a time (VELLUMORA_BATCH_WORKERS=1) and heif-convert over the same
+#            48 one after another: wall and CPU time per photograph, cores used, peak memory.
 # Results: build-bench-win/bench-results-<date>.txt (and bench-results.txt, the latest).
 # Nothing here asserts a time: it measures and prints.
 #
@@ -22,7 +25,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
 reps=3
 decode_reps=5
-parts="decode,convert,stages,scan,big,starts"
+parts="decode,convert,stages,scan,big,starts,batch"
 build=1
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -30,7 +33,7 @@ while [ $# -gt 0 ]; do
     --decode-reps) decode_reps="$2"; shift 2 ;;
     --only) parts="$2"; shift 2 ;;
     --no-build) build=0; shift ;;
-    *) echo "usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only decode,convert,stages,scan,big,starts] [--no-build]" >&2; exit 2 ;;
+    *) echo "usage: scripts/bench.sh [--reps N] [--decode-reps N] [--only decode,convert,stages,scan,big,starts,batch] [--no-build]" >&2; exit 2 ;;
   esac
 done
 want() { [[ ",$parts," == *",$1,"* ]]; }
@@ -90,7 +93,7 @@ winpath() { winepath -w "$1" 2>/dev/null; }
 # --- The photographs ---------------------------------------------------------------------------
 photos="$win/photos"
 mkdir -p "$photos"
-if [ ! -s "$photos/large-12mp.heic" ]; then
+if [ ! -s "$photos/large-12mp.heic" ] && [ -x "$nat/tests/fixtures/vellumora-fixtures" ]; then
   say "making large-12mp.heic with the fixture maker"
   "$nat/tests/fixtures/vellumora-fixtures" --one large-12mp.heic "$photos/large-12mp.heic" >/dev/null
 fi
@@ -318,6 +321,67 @@ if want starts; then
       "$(awk -v k="$peak" 'BEGIN {print k / 1024}')" "$made" "$runs"
   done
   rm -rf "$out"
+  echo
+fi
+
+# --- 6. One silent batch of many photographs: several at once, one at a time, heif-convert -------
+if want batch; then
+  out="$win/bench-out"
+  src="$win/batch-photos"
+  iphones=()
+  for f in "$samples/metadata-extractor-images/IMG_1034.heic" "$samples/metadata-extractor-images/IMG_2927.HEIC" \
+           "$samples/pillow-heif/pug.heic"; do [ -s "$f" ] && iphones+=("$f"); done
+  count=48
+  echo "== A silent batch of $count iPhone photographs to JPG (quality 75), median of $reps: per photograph =="
+  if [ ${#iphones[@]} -eq 0 ]; then
+    echo "   skipped: no iPhone sample in $samples"
+  else
+    rm -rf "$src"; mkdir -p "$src"
+    for ((n = 0; n < count; n++)); do
+      f="${iphones[$((n % ${#iphones[@]}))]}"; cp "$f" "$src/$(printf '%02d' "$n")-$(basename "$f")"
+    done
+    echo "   photographs: $(for f in "${iphones[@]}"; do basename "$f"; done | paste -sd, -) in turn; load average at start $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "   CPU = user + system of the process (ours: plus the wine server's); cores = CPU / wall; MB = peak resident"
+    printf '[General]\ndestination=1\nfolder=%s\nformat=JPG\nquality=75\n' "$(winpath "$out" | tr '\\' '/')" > "$win/bench-batch.ini"
+    # run_batch WAY: one timed run; prints "<wall s> <cpu s> <max RSS KiB> <outputs>".
+    run_batch() {
+      local t s0 s1 line; t="$(mktemp)"; rm -rf "$out"; mkdir -p "$out"
+      s0="$(server_ticks)"
+      case "$1" in
+        several) VELLUMORA_SETTINGS_FILE="$(winpath "$win/bench-batch.ini")" /usr/bin/time -f 'TM %e %U %S %M' -o "$t" \
+                   wine "$win/VellumoraConvert.exe" --quick JPG --silent "$(winpath "$src")" >/dev/null 2>&1 || true ;;
+        one) VELLUMORA_SETTINGS_FILE="$(winpath "$win/bench-batch.ini")" VELLUMORA_BATCH_WORKERS=1 /usr/bin/time -f 'TM %e %U %S %M' -o "$t" \
+               wine "$win/VellumoraConvert.exe" --quick JPG --silent "$(winpath "$src")" >/dev/null 2>&1 || true ;;
+        heif-convert) /usr/bin/time -f 'TM %e %U %S %M' -o "$t" bash -c \
+                        'for f in "$1"/*; do heif-convert -q 75 "$f" "$2/$(basename "${f%.*}").jpg" >/dev/null || exit 1; done' _ "$src" "$out" \
+                        >/dev/null 2>&1 || true ;;
+      esac
+      s1="$(server_ticks)"; [ "$1" = heif-convert ] && s1="$s0"
+      line="$(grep '^TM' "$t" || echo 'TM nan 0 0 0')"; rm -f "$t"
+      awk -v a="$s0" -v b="$s1" -v hz="$ticks_per_s" -v made="$(ls "$out" | grep -c '\.jpg$' || true)" \
+        '{printf "%s %.2f %s %s\n", $2, $3 + $4 + (b - a) / hz, $5, made}' <<<"$line"
+    }
+    declare -A walls cpus mems made
+    for ((r = 0; r < reps; r++)); do
+      for way in several one heif-convert; do
+        read -r w c m k <<<"$(run_batch "$way")"
+        walls[$way]+="$w "; cpus[$way]+="$c "; mems[$way]+="$m "; made[$way]="$k"
+        echo "   run $((r + 1)) $way: $w s, CPU $c s, $k of $count converted"
+      done
+    done
+    hc_w="$(tr ' ' '\n' <<<"${walls[heif-convert]}" | grep . | median)"
+    printf '   %-22s %9s %9s %9s %7s %7s %8s\n' way "total s" "s/photo" "CPU/photo" cores "MB" "vs h-c"
+    for way in several one heif-convert; do
+      w="$(tr ' ' '\n' <<<"${walls[$way]}" | grep . | median)"; c="$(tr ' ' '\n' <<<"${cpus[$way]}" | grep . | median)"
+      m="$(tr ' ' '\n' <<<"${mems[$way]}" | grep . | median)"
+      label="$way"; [ "$way" = several ] && label="ours, several at once"; [ "$way" = one ] && label="ours, one at a time"
+      printf '   %-22s %9s %9.3f %9.3f %7.2f %7.0f %8s\n' "$label" "$w" "$(awk -v w="$w" -v n="$count" 'BEGIN {print w / n}')" \
+        "$(awk -v c="$c" -v n="$count" 'BEGIN {print c / n}')" "$(awk -v c="$c" -v w="$w" 'BEGIN {print (w > 0) ? c / w : 0}')" \
+        "$(awk -v k="$m" 'BEGIN {print k / 1024}')" "$(ratio "$w" "$hc_w")"
+    done
+    echo "   load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
+    rm -rf "$src" "$out"
+  fi
   echo
 fi
 

@@ -159,12 +159,12 @@ class Case:
         check(len(mine) == 1, f"expected one report of the run on {folder}, found {len(mine)}")
         return mine[0]
 
-    def convert(self, fmt, settings="", timer=False, timeout=600, inputs=None):
+    def convert(self, fmt, settings="", timer=False, timeout=600, inputs=None, env=None):
         """Runs the program on the folder (or on the given files and folders inside it); returns
         (exit code, report), with the peak memory in MiB as a third item when timed."""
         before = set(glob.glob(REPORTS(self.args.prefix)))
         started = time.monotonic()
-        process = self.start(fmt, inputs or self.folder, self.settings(settings), timer=timer)
+        process = self.start(fmt, inputs or self.folder, self.settings(settings), env=env, timer=timer)
         try:
             _, err = process.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -736,7 +736,7 @@ def slot_events(log):
     overstated."""
     events = []
     for path in glob.glob(os.path.join(log, "*.log")):
-        pid = os.path.basename(path)[:-4]
+        pid = os.path.basename(path).split(".")[0]  # <pid>.<thread id>.log
         with open(path) as f:
             for line in f:
                 event, ticks = line.split()
@@ -795,6 +795,57 @@ def case_burst(args):
     case.finish()
 
 
+def case_batch(args):
+    """A mixed batch converted several files at once ends as one file after another does: the
+    same report (in input order), output names and bytes, exit code, sources kept. x.heic from two
+    folders and "x (1).heic" compete for names in one output folder (the larger file first, so a
+    batch that let them race would hand out the names differently); one file is damaged;
+    recycling is asked (Wine's Shell refuses it, so every source must stay)."""
+    case = Case(args, "batch")
+    for folder in ("a", "b", "c"):
+        os.makedirs(os.path.join(case.folder, folder))
+    layout = {"a/x.heic": "sample.heic", "b/x.heic": "rgb-64x48.heic", "c/x (1).heic": "alpha-64x48.heic",
+              "c/truncated-half.heic": "truncated-half.heic"}
+    layout.update({f"c/p{n}.heic": "sample.heic" for n in range(4)})
+    for name, fixture in layout.items():
+        source = os.path.join(args.fixtures, fixture)
+        if not os.path.exists(source):
+            print(f"test photograph missing: {source}")
+            sys.exit(SKIP)
+        shutil.copyfile(source, os.path.join(case.folder, name))
+    sources = {name: sha256(os.path.join(case.folder, name)) for name in layout}
+    inputs = [os.path.join(case.folder, f) for f in ("a", "b", "c")]
+    log = os.path.join(case.work, "slots")
+    os.makedirs(log)
+    runs = {}
+    for workers in ("1", ""):
+        out = os.path.join(case.work, f"out-{workers or 'all'}")
+        env = {"VELLUMORA_BATCH_WORKERS": workers} if workers else {"VELLUMORA_SLOT_LOG": windows_path(log)}
+        code, report = case.convert("JPG", f"destination=1\nfolder={windows_path(out)}\nrecycle=true\n",
+                                    inputs=inputs, env=env)
+        text = json.dumps(report, ensure_ascii=False).replace(json.dumps(windows_path(out))[1:-1], "OUT")
+        outputs = {name: sha256(os.path.join(out, name)) for name in os.listdir(out)}
+        runs[workers] = (code, text, outputs)
+    case.expect(runs["1"] == runs[""], f"one at a time {runs['1']}\nseveral at once {runs['']}")
+    code, text, outputs = runs[""]
+    results = {os.path.relpath(unix_path(r["source"]), case.folder): r for r in json.loads(text)["results"]}
+    case.expect(code == 1 and set(results) == set(layout), f"exit code {code}, results {sorted(results)}")
+    for name, expected in (("a/x.heic", "x.jpg"), ("b/x.heic", "x (1).jpg"), ("c/x (1).heic", "x (1) (1).jpg")):
+        case.expect(results.get(name, {}).get("output") == "OUT\\" + expected, f"{name}: {results.get(name)}")
+    case.expect(results.get("c/truncated-half.heic", {}).get("status") == "失敗", f"{results.get('c/truncated-half.heic')}")
+    good = [r for n, r in results.items() if n != "c/truncated-half.heic"]
+    case.expect(all(r.get("warning") == "設定回收操作失敗 (0x80004001)" and r.get("recycled") is False for r in good),
+                f"recycling: {good}")
+    case.expect(len(outputs) == 7, f"outputs {sorted(outputs)}")
+    case.expect(all(sha256(os.path.join(case.folder, n)) == h for n, h in sources.items()), "a source changed")
+    left = sorted(files_under(case.folder) - set(layout) - {"a", "b", "c"})
+    case.expect(not left, f"left behind: {left}")
+    peak = most_at_once(slot_events(log))
+    print(f"conversions at once: at most {peak}")
+    case.expect(peak >= min(2, slot_limit()), f"several at once converted at most {peak} at a time")
+    case.finish()
+
+
 def case_killed_slot(args):
     """Runs killed while each holds a slot (all slots taken) do not keep the next run waiting:
     their slots come back abandoned, and the next run converts."""
@@ -814,7 +865,9 @@ def case_killed_slot(args):
         os.makedirs(folder)
         for n in range(40):
             shutil.copyfile(source, os.path.join(folder, f"p{n:02d}.heic"))
-        busy.append(case.start("PNG", folder, settings, env={"VELLUMORA_SLOT_LOG": windows_path(log)}))
+        # One file at a time each: every busy run is one slot holder to kill.
+        busy.append(case.start("PNG", folder, settings,
+                               env={"VELLUMORA_SLOT_LOG": windows_path(log), "VELLUMORA_BATCH_WORKERS": "1"}))
     holders = []
     deadline = time.monotonic() + 120
     while time.monotonic() < deadline and len(holders) < limit:
@@ -871,6 +924,7 @@ def main():
         "photo-200mp": lambda: case_200mp(args),
         "burst": lambda: case_burst(args),
         "killed-slot": lambda: case_killed_slot(args),
+        "batch": lambda: case_batch(args),
         "paths": lambda: case_paths(args),
         "destinations": lambda: case_destinations(args),
     }
