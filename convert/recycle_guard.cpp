@@ -50,7 +50,7 @@ RecycleGuard::RecycleGuard(const std::wstring& source, const SourceSnapshot& sna
   BY_HANDLE_FILE_INFORMATION kept{};
   if (!ReadFileInformationShared(link_, kept) || !MatchesSnapshot(kept, snapshot)) {
     Settle();
-    throw std::runtime_error("原檔在轉換期间已被修改，已保留原檔");
+    throw std::runtime_error("原檔在轉換期間已被修改，已保留原檔");
   }
 }
 

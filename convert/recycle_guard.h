@@ -21,7 +21,7 @@ namespace vellumora {
 class RecycleGuard {
  public:
   // Raises "此位置無法安全回收，已保留原檔" where the source cannot be kept, and
-  // "原檔在轉換期间已被修改，已保留原檔" when the source is no longer the snapshot's file.
+  // "原檔在轉換期間已被修改，已保留原檔" when the source is no longer the snapshot's file.
   RecycleGuard(const std::wstring& source, const SourceSnapshot& snapshot);
   // Settles: puts the source back under its name if it is gone, and removes the link.
   ~RecycleGuard();

@@ -340,7 +340,7 @@ TEST_F(RecyclePhaseTest, ASourceTouchedDuringTheConversionIsNotRecycled) {
   if (!touched || tooLate) GTEST_SKIP() << "the other program did not get its turn in time";
   EXPECT_EQ(outcome.error, L"");
   EXPECT_TRUE(fs::exists(outcome.output));
-  EXPECT_EQ(outcome.warning, L"原檔在轉換期间已被修改，已保留原檔");
+  EXPECT_EQ(outcome.warning, L"原檔在轉換期間已被修改，已保留原檔");
   EXPECT_FALSE(outcome.recycled);
   EXPECT_TRUE(bin_.calls.empty());
   EXPECT_TRUE(fs::exists(source_));

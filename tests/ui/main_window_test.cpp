@@ -484,11 +484,11 @@ TEST(MainWindow, PostedConversionResultsUpdateTheirRows) {
     result.release();
   };
   state.rows[0].status = RowStatus::Converting;
-  post(0, L"C:\\p\\a.jpg", L"", L"原檔在轉換期间已被修改，已保留原檔");
+  post(0, L"C:\\p\\a.jpg", L"", L"原檔在轉換期間已被修改，已保留原檔");
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(ListItemText(0, 1), L"完成／保留");
-  EXPECT_EQ(ListItemText(0, 2), L"原檔在轉換期间已被修改，已保留原檔");
-  EXPECT_EQ(ControlText(IDC_STATUS), L"原檔在轉換期间已被修改，已保留原檔");
+  EXPECT_EQ(ListItemText(0, 2), L"原檔在轉換期間已被修改，已保留原檔");
+  EXPECT_EQ(ControlText(IDC_STATUS), L"原檔在轉換期間已被修改，已保留原檔");
 
   state.rows[1].status = RowStatus::Converting;
   post(1, L"C:\\p\\b (1).jpg", L"", L"");
