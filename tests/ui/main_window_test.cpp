@@ -565,7 +565,7 @@ TEST(MainWindow, InfoTipAndSelectionShowTheFullPaths) {
   EXPECT_EQ(findFrom(L"x", 0, LVFI_PARTIAL | LVFI_WRAP), -1);
   select.state = 0;
   SendMessageW(GetControl(IDC_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&select));
-  SendMessageW(GetControl(IDC_LIST), WM_CHAR, L'b', 0);
+  SendMessageW(GetControl(IDC_LIST), WM_CHAR, L'b', 1);  // repeat count 1
   EXPECT_EQ(SendMessageW(GetControl(IDC_LIST), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 1);
 }
 
