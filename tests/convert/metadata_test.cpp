@@ -78,7 +78,6 @@ TEST_F(MetadataTest, XmpIsRecognisedByContentTypeAndStripped) {
 TEST_F(MetadataTest, AColourProfileThatIsNotRgbIsRefused) {
   // The output is RGB: a grey profile (a monochrome photograph's) would make it invalid.
   Open("icc-small.heic");
-  EXPECT_FALSE(ExtractMetadata(heif_.primary.get()).icc.empty());
   const Bytes rgb = {'m', 'n', 't', 'r', 'R', 'G', 'B', ' ', 'X', 'Y', 'Z', ' '};
   const auto at = std::search(bytes_.begin(), bytes_.end(), rgb.begin(), rgb.end());
   ASSERT_NE(at, bytes_.end());
