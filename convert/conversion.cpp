@@ -119,9 +119,11 @@ ConversionOutcome ConvertWithin(const ConversionRequest& request, RecycleBin& bi
   try {
     outcome.output = ConvertAndCommit(request, snapshot, budget);
   } catch (const std::bad_alloc&) {
-    // A picture larger than the memory at hand: its buffers could not be had.
+    // Not the picture's buffers (the decode says so itself): the source, the metadata, the
+    // output file's bytes. Never the runtime's English text. (kOutOfMemory's text, short
+    // enough to need no allocation of its own.)
     outcome = {};
-    outcome.error = L"圖片尺寸超過可處理範圍";
+    outcome.error = L"記憶體不足";
     return outcome;
   } catch (const std::exception& e) {
     outcome = {};
@@ -140,6 +142,9 @@ ConversionOutcome ConvertWithin(const ConversionRequest& request, RecycleBin& bi
     StageTimer timer("recycle");
     ConfirmSourceUnchanged(request.source, snapshot);
     RecycleSource(request.source, snapshot, outcome, bin);
+  } catch (const std::bad_alloc&) {
+    outcome.recycled = false;
+    outcome.warning = L"記憶體不足";
   } catch (const std::exception& e) {
     outcome.recycled = false;
     outcome.warning = MessageOf(e);

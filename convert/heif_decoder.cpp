@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -20,7 +21,7 @@ void CheckHeif(const heif_error& error) {
 OpenedHeif OpenHeif(std::span<const std::uint8_t> bytes) {
   OpenedHeif heif;
   heif.context.reset(heif_context_alloc());
-  if (!heif.context) throw std::runtime_error("記憶體不足");
+  if (!heif.context) throw std::runtime_error(kOutOfMemory);
   CheckHeif(heif_context_read_from_memory_without_copy(heif.context.get(), bytes.data(), bytes.size(), nullptr));
   heif_image_handle* primary = nullptr;
   CheckHeif(heif_context_get_primary_image_handle(heif.context.get(), &primary));
@@ -81,23 +82,34 @@ DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout) {
 
   DecodedPrimary decoded;
   decoded.options.reset(heif_decoding_options_alloc());
-  if (!decoded.options) throw std::runtime_error("記憶體不足");
+  if (!decoded.options) throw std::runtime_error(kOutOfMemory);
   // 10- and 12-bit photographs come out as 8 bits per sample; everything else keeps libheif's
   // defaults, so the file's rotation, mirroring and cropping are applied to the pixels.
   decoded.options->convert_hdr_to_8bit = 1;
 
+  // The decode allocates the picture's planes: memory running out there is the picture's size,
+  // whether libheif reports it or its allocation throws.
   heif_image* image = nullptr;
-  CheckHeif(heif_decode_image(primary, &image, heif_colorspace_RGB,
+  heif_error error{};
+  try {
+    error = heif_decode_image(primary, &image, heif_colorspace_RGB,
                               layout == PixelLayout::Rgba ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                              decoded.options.get()));
+                              decoded.options.get());
+  } catch (const std::bad_alloc&) {
+    throw std::runtime_error(kPictureTooLarge);
+  }
   DecodedImage& out = decoded.image;
   out.image.reset(image);
+  // A security limit (image size, tiles, total memory) keeps libheif's own text, which names it.
+  if (error.code == heif_error_Memory_allocation_error && error.subcode != heif_suberror_Security_limit_exceeded)
+    throw std::runtime_error(kPictureTooLarge);
+  CheckHeif(error);
   out.width = heif_image_get_width(image, heif_channel_interleaved);
   out.height = heif_image_get_height(image, heif_channel_interleaved);
 #if LIBHEIF_HAVE_VERSION(1, 20, 0)
   std::size_t stride = 0;
   out.plane = heif_image_get_plane2(image, heif_channel_interleaved, &stride);
-  if (stride > static_cast<std::size_t>(INT32_MAX)) throw std::runtime_error("圖片尺寸超過可處理範圍");
+  if (stride > static_cast<std::size_t>(INT32_MAX)) throw std::runtime_error(kPictureTooLarge);
 #else
   int stride = 0;
   out.plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);

@@ -34,6 +34,11 @@ struct OpenedHeif {
   HeifHandlePtr primary;
 };
 
+// The message of a picture whose pixels do not fit: too large for packing, or its decoded
+// buffers could not be allocated. Other allocation failures of a conversion say "記憶體不足".
+inline constexpr char kPictureTooLarge[] = "圖片尺寸超過可處理範圍";
+inline constexpr char kOutOfMemory[] = "記憶體不足";
+
 // Every length handed to the encoder must fit 32 bits: width × height × bytes per pixel stays
 // below this.
 inline constexpr std::uint64_t kMaxPackedBytes = 0x100000000ull;

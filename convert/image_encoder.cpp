@@ -73,7 +73,7 @@ PackedImage PackPixels(DecodedImage&& image, bool isPng, bool keepAlpha) {
       static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(image.height) * bytesPerPixel >=
           kMaxPackedBytes ||
       static_cast<std::int64_t>(image.stride) < inBytes * static_cast<std::int64_t>(image.width))
-    throw std::runtime_error("圖片尺寸超過可處理範圍");
+    throw std::runtime_error(kPictureTooLarge);
 
   PackedImage packed;
   packed.width = static_cast<std::uint32_t>(image.width);

@@ -16,6 +16,12 @@ bool IsExifBlock(const char* type) { return type != nullptr && std::strcmp(type,
 bool IsXmpBlock(const char* contentType) {
   return contentType != nullptr && std::strcmp(contentType, "application/rdf+xml") == 0;
 }
+// Whether a profile describes RGB data: its header's colour-space field (bytes 16 to 19) says
+// "RGB ". The output's pixels are always RGB, and a profile of another colour space (a grey
+// one of a monochrome photograph, CMYK, Lab) would make the written file invalid.
+bool IsRgbProfile(const Bytes& profile) {
+  return profile.size() >= 20 && std::memcmp(profile.data() + 16, "RGB ", 4) == 0;
+}
 }  // namespace
 
 ExtractedMetadata ExtractMetadata(const heif_image_handle* primary) {
@@ -54,6 +60,9 @@ ExtractedMetadata ExtractMetadata(const heif_image_handle* primary) {
   if (profileSize != 0) {
     metadata.icc.assign(profileSize, 0);
     CheckHeif(heif_image_handle_get_raw_color_profile(primary, metadata.icc.data()));
+    // Refused like any metadata that cannot be carried over faithfully: dropping the profile
+    // would change the photograph's colours, carrying it would break the file.
+    if (!IsRgbProfile(metadata.icc)) throw std::runtime_error("ICC 色彩描述檔不是 RGB 格式，已保留原檔");
   }
 
   if (!metadata.xmp.empty()) metadata.xmp = StripXmpOrientation(metadata.xmp);

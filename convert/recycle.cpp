@@ -100,11 +100,25 @@ RecycleReport ShellRecycleBin::MoveToRecycleBin(const std::wstring& path, const 
 void RecycleSource(const std::wstring& path, const SourceSnapshot& snapshot, ConversionOutcome& outcome,
                    RecycleBin& bin) {
   RecycleGuard guard(path, snapshot);
-  const RecycleReport report = bin.MoveToRecycleBin(path, snapshot);
+  RecycleReport report;
+  try {
+    report = bin.MoveToRecycleBin(path, snapshot);
+  } catch (...) {
+    // The bin's own message, unless a second name of the photograph stays behind: that one
+    // the user must hear of.
+    const std::string left = guard.Restore();
+    if (!left.empty()) throw std::runtime_error(left);
+    throw;
+  }
   // Not proved: the guard puts the source back if the Shell deleted it anyway.
-  if (report.anyAborted || !report.recycled)
-    throw std::runtime_error("Windows 未確認移至資源回收筒，請檢查原檔");
-  guard.RecycleConfirmed();
+  if (report.anyAborted || !report.recycled) {
+    const std::string left = guard.Restore();
+    throw std::runtime_error(left.empty() ? std::string("Windows 未確認移至資源回收筒，請檢查原檔") : left);
+  }
+  // In the Recycle Bin; a second name that cannot be removed still leaves the photograph's
+  // bytes in the folder, so the recycling does not count as done.
+  const std::string left = guard.RecycleConfirmed();
+  if (!left.empty()) throw std::runtime_error(left);
   outcome.recycled = true;
 }
 

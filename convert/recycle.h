@@ -93,7 +93,8 @@ class RecycleSink final : public IFileOperationProgressSink {
 // Moves the source to the Recycle Bin through `bin` and sets outcome.recycled, with the source
 // kept by a RecycleGuard meanwhile: when the move was not confirmed the source is back under
 // its name. Raises the guard's refusal before the bin is asked, "Windows 未確認移至資源回收筒，
-// 請檢查原檔" when the move was aborted or not confirmed, and lets the bin's own failures through.
+// 請檢查原檔" when the move was aborted or not confirmed, and lets the bin's own failures through;
+// the guard's message instead whenever a second name of the photograph is left in the folder.
 void RecycleSource(const std::wstring& path, const SourceSnapshot& snapshot, ConversionOutcome& outcome,
                    RecycleBin& bin);
 

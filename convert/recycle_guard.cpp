@@ -1,25 +1,50 @@
 #include "convert/recycle_guard.h"
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
 
 #include "common/extended_path.h"
 #include "common/guid_text.h"
+#include "common/text.h"
+#include "common/unique_handle.h"
 
 namespace vellumora {
 
 namespace {
 
 constexpr const char* kUnsafeLocation = "此位置無法安全回收，已保留原檔";
+constexpr const char* kInUse = "原檔正被其他程式使用，無法回收，已保留原檔";
+constexpr const char* kChanged = "原檔在轉換期間已被修改，已保留原檔";
 
-// Only a fixed drive has a Recycle Bin that keeps hard-linked files on the same volume; a
-// removable drive, a network share, an optical drive or a RAM disk is refused. Only the volume
-// counts here, so the plain path is enough.
+// A name another program holds is tried again this often, this far apart: long enough for a
+// virus scanner or an indexer that looks at the file, short enough for a batch.
+constexpr int kDeleteAttempts = 20;
+constexpr DWORD kDeleteRetryMs = 100;
+
+// The attributes a copy takes over from the source (the others belong to the file system).
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kCopyChunk = 1u << 20;
+
+// Only a fixed drive has a Recycle Bin that keeps the file on the same volume; a removable
+// drive, a network share, an optical drive or a RAM disk is refused. Only the volume counts
+// here, so the plain path is enough.
 bool OnFixedDrive(const std::wstring& path) {
   std::vector<wchar_t> volume(path.size() + MAX_PATH + 2, L'\0');
   if (!GetVolumePathNameW(path.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) return false;
   return GetDriveTypeW(volume.data()) == DRIVE_FIXED;
+}
+
+// Another program has the file open without delete sharing: neither the Shell's move nor the
+// removal of a second name could get at it.
+bool HeldAgainstDelete(const std::wstring& path) {
+  const UniqueFileHandle probe(CreateFileW(ExtendedLengthPath(path).c_str(), DELETE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+  return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const std::wstring& b) {
@@ -35,49 +60,179 @@ std::wstring KeepName(const std::wstring& source) {
   return (folder / (L".vellumora-" + NewGuidText() + L".keep")).wstring();
 }
 
+bool ReadChunk(HANDLE file, std::vector<std::uint8_t>& buffer, DWORD& got) {
+  got = 0;
+  return ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) != FALSE;
+}
+
+// Removes one name of a file. A read-only file refuses that (its attribute is shared by all
+// its names), so the attribute is lifted for the removal and put back on the file through the
+// same handle, for the name that remains. A name that another program holds without delete
+// sharing is tried again for a while. True when the name is gone.
+bool RemoveName(const std::wstring& name) {
+  const std::wstring path = ExtendedLengthPath(name);
+  for (int attempt = 1;; ++attempt) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    DWORD error = ERROR_SUCCESS;
+    {
+      const UniqueFileHandle file(CreateFileW(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+      if (file) {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        const bool marked =
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+        if (!marked) error = GetLastError();
+        if (readOnly) {
+          // Zero times leave the times as they are: only the attribute comes back.
+          FILE_BASIC_INFO basic{};
+          basic.FileAttributes = attributes;
+          SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+        }
+        if (marked) return true;  // the name goes when the handle closes
+      } else {
+        error = GetLastError();
+        if (readOnly) SetFileAttributesW(path.c_str(), attributes);
+      }
+    }
+    if (error != ERROR_SHARING_VIOLATION || attempt == kDeleteAttempts) return false;
+    Sleep(kDeleteRetryMs);
+  }
+}
+
+// Copies the source into `keep` (a new name) and proves the copy: the source is read while no
+// one may write it and must be the snapshot's file, the copy is read back and compared with it,
+// and then it takes the snapshot's times and attributes, so that a copy put back in the
+// source's place is the photograph as it was. False, with no copy left, when it cannot be made.
+bool MakeVerifiedCopy(const std::wstring& source, const std::wstring& keep, const SourceSnapshot& snapshot) {
+  const UniqueFileHandle in(CreateFileW(ExtendedLengthPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!in) return false;
+  BY_HANDLE_FILE_INFORMATION now{};
+  if (!GetFileInformationByHandle(in.get(), &now)) return false;
+  if (!MatchesSnapshot(now, snapshot)) throw std::runtime_error(kChanged);
+
+  const std::wstring keepPath = ExtendedLengthPath(keep);
+  UniqueFileHandle out(CreateFileW(keepPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return false;
+  bool proved = false;
+  ScopeExit removeUnproved([&] {
+    if (proved) return;
+    out.reset();
+    DeleteFileW(keepPath.c_str());
+  });
+
+  std::vector<std::uint8_t> a(kCopyChunk), b(kCopyChunk);
+  const std::uint64_t size = (std::uint64_t{snapshot.nFileSizeHigh} << 32) | snapshot.nFileSizeLow;
+  std::uint64_t copied = 0;
+  for (DWORD got = 0;; copied += got) {
+    if (!ReadChunk(in.get(), a, got)) return false;
+    if (got == 0) break;
+    DWORD written = 0;
+    if (!WriteFile(out.get(), a.data(), got, &written, nullptr) || written != got) return false;
+  }
+  if (copied != size || !FlushFileBuffers(out.get())) return false;
+
+  const LARGE_INTEGER start{};
+  if (!SetFilePointerEx(in.get(), start, nullptr, FILE_BEGIN) || !SetFilePointerEx(out.get(), start, nullptr, FILE_BEGIN))
+    return false;
+  for (;;) {
+    DWORD gotSource = 0, gotCopy = 0;
+    if (!ReadChunk(in.get(), a, gotSource) || !ReadChunk(out.get(), b, gotCopy) || gotSource != gotCopy ||
+        std::memcmp(a.data(), b.data(), gotSource) != 0)
+      return false;
+    if (gotSource == 0) break;
+  }
+
+  if (!SetFileTime(out.get(), &snapshot.ftCreationTime, &snapshot.ftLastAccessTime, &snapshot.ftLastWriteTime))
+    return false;
+  out.reset();
+  const DWORD attributes = snapshot.dwFileAttributes & kCopiedAttributes;
+  if (!SetFileAttributesW(keepPath.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL)) return false;
+  proved = true;
+  return true;
+}
+
 }  // namespace
 
-RecycleGuard::RecycleGuard(const std::wstring& source, const SourceSnapshot& snapshot) : source_(source) {
+RecycleGuard::RecycleGuard(const std::wstring& source, const SourceSnapshot& snapshot)
+    : source_(source), snapshot_(snapshot) {
   if (!OnFixedDrive(source)) throw std::runtime_error(kUnsafeLocation);
-  std::wstring link = KeepName(source);
-  // A file system without hard links (FAT, exFAT) fails here.
-  if (!CreateHardLinkW(ExtendedLengthPath(link).c_str(), ExtendedLengthPath(source).c_str(), nullptr))
-    throw std::runtime_error(kUnsafeLocation);
-  link_ = std::move(link);
+  if (HeldAgainstDelete(source)) throw std::runtime_error(kInUse);
+  std::wstring keep = KeepName(source);
+  if (CreateHardLinkW(ExtendedLengthPath(keep).c_str(), ExtendedLengthPath(source).c_str(), nullptr)) {
+    keep_ = std::move(keep);
+    // The link must name the very file that was converted: one swapped in after the last
+    // check is not recycled.
+    BY_HANDLE_FILE_INFORMATION kept{};
+    if (!ReadFileInformationShared(keep_, kept) || !MatchesSnapshot(kept, snapshot)) {
+      const std::string left = Restore();
+      throw std::runtime_error(left.empty() ? kChanged : left);
+    }
+    return;
+  }
+  // No hard link on this volume (FAT32, exFAT, a cloud placeholder): a verified copy keeps the
+  // photograph instead.
+  if (!MakeVerifiedCopy(source, keep, snapshot)) throw std::runtime_error(kUnsafeLocation);
+  keep_ = std::move(keep);
+  copy_ = true;
+}
 
-  // The link must name the very file that was converted: one swapped in after the last check
-  // is not recycled.
-  BY_HANDLE_FILE_INFORMATION kept{};
-  if (!ReadFileInformationShared(link_, kept) || !MatchesSnapshot(kept, snapshot)) {
-    Settle();
-    throw std::runtime_error("原檔在轉換期间已被修改，已保留原檔");
+RecycleGuard::~RecycleGuard() {
+  try {
+    Restore();
+  } catch (...) {
   }
 }
 
-RecycleGuard::~RecycleGuard() { Settle(); }
-
-void RecycleGuard::RecycleConfirmed() {
-  if (link_.empty()) return;
-  DeleteFileW(ExtendedLengthPath(link_).c_str());
-  link_.clear();
+std::string RecycleGuard::LeftBehind() const {
+  return "原檔的備份「" + ToUtf8(std::filesystem::path(keep_).filename().wstring()) + "」無法移除，請自行刪除";
 }
 
-void RecycleGuard::Settle() noexcept {
-  if (link_.empty()) return;
+std::string RecycleGuard::OnlyNameLeft() const {
+  return "原檔名稱已被其他檔案使用，照片保留為「" + ToUtf8(std::filesystem::path(keep_).filename().wstring()) + "」";
+}
+
+std::string RecycleGuard::RecycleConfirmed() {
+  if (keep_.empty()) return {};
+  const std::string message = RemoveName(keep_) ? std::string() : LeftBehind();
+  keep_.clear();
+  return message;
+}
+
+std::string RecycleGuard::Restore() {
+  if (keep_.empty()) return {};
+  std::string message;
   BY_HANDLE_FILE_INFORMATION atSource{};
   if (ReadFileInformationShared(source_, atSource)) {
-    // The name is there. The link goes only when the name is still the same file; otherwise
-    // the link is the photograph's only remaining name and stays. (This is asked first, not
-    // left to the rename below: a no-replace rename onto another name of the same file does
-    // nothing and succeeds where the platform follows the POSIX rule.)
-    if (SameFile(atSource, link_)) DeleteFileW(ExtendedLengthPath(link_).c_str());
-  } else {
-    // The source is gone without proof that it is in the Recycle Bin: the link takes its
-    // name back. The rename never replaces, so a file that took the name meanwhile is left
-    // alone, and so is the link.
-    MoveFileExW(ExtendedLengthPath(link_).c_str(), ExtendedLengthPath(source_).c_str(), MOVEFILE_WRITE_THROUGH);
+    // The name is there. The second name goes only when the name still holds the photograph
+    // (the same file for a link, the snapshot's file for a copy); otherwise the second name is
+    // the photograph's only remaining name and stays. (This is asked first, not left to the
+    // rename below: a no-replace rename onto another name of the same file does nothing and
+    // succeeds where the platform follows the POSIX rule.)
+    const bool holdsPhotograph = copy_ ? MatchesSnapshot(atSource, snapshot_) : SameFile(atSource, keep_);
+    if (!holdsPhotograph) {
+      message = OnlyNameLeft();
+    } else if (!RemoveName(keep_)) {
+      message = LeftBehind();
+    }
+  } else if (!MoveFileExW(ExtendedLengthPath(keep_).c_str(), ExtendedLengthPath(source_).c_str(),
+                          MOVEFILE_WRITE_THROUGH)) {
+    // The source is gone without proof that it is in the Recycle Bin: the second name takes
+    // its name back. The rename never replaces, so a file that took the name meanwhile is left
+    // alone, and so is the second name.
+    message = OnlyNameLeft();
   }
-  link_.clear();
+  keep_.clear();
+  return message;
 }
 
 }  // namespace vellumora

@@ -36,7 +36,7 @@ void ConfirmSourceUnchanged(const std::wstring& path, const SourceSnapshot& snap
   BY_HANDLE_FILE_INFORMATION now{};
   if (!GetFileInformationByHandle(again.get(), &now)) throw std::runtime_error("無法再次確認原檔");
 
-  if (!MatchesSnapshot(now, snapshot)) throw std::runtime_error("原檔在轉換期间已被修改，已保留原檔");
+  if (!MatchesSnapshot(now, snapshot)) throw std::runtime_error("原檔在轉換期間已被修改，已保留原檔");
 }
 
 bool MatchesSnapshot(const BY_HANDLE_FILE_INFORMATION& now, const SourceSnapshot& snapshot) {

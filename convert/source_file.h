@@ -33,7 +33,7 @@ bool IsReadableSourceSize(unsigned long long size);
 
 // Opens the source again and confirms it is the same file, with the same size and last
 // write time, as in the snapshot. Raises "無法再次確認原檔" when it cannot be opened or
-// queried and "原檔在轉換期间已被修改，已保留原檔" when it differs.
+// queried and "原檔在轉換期間已被修改，已保留原檔" when it differs.
 void ConfirmSourceUnchanged(const std::wstring& path, const SourceSnapshot& snapshot);
 
 // Whether `now` describes the snapshot's file (volume serial number and file index) with the

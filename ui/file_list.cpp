@@ -43,6 +43,24 @@ std::wstring RowSelectionDetails(const ListRow& row) {
   return text;
 }
 
+int FindRowByName(const std::vector<ListRow>& rows, std::wstring_view typed, int start, bool wrap, bool partial) {
+  const int count = static_cast<int>(rows.size());
+  if (start < 0 || start >= count) start = 0;
+  const auto matches = [&](const ListRow& row) {
+    const std::wstring name = FileNamePart(row.source);
+    if (partial ? name.size() < typed.size() : name.size() != typed.size()) return false;
+    // Ordinal with case folding: the comparison Windows file names get.
+    return CompareStringOrdinal(name.data(), static_cast<int>(typed.size()), typed.data(),
+                                static_cast<int>(typed.size()), TRUE) == CSTR_EQUAL;
+  };
+  for (int i = start; i < count; ++i)
+    if (matches(rows[static_cast<std::size_t>(i)])) return i;
+  if (wrap)
+    for (int i = 0; i < start; ++i)
+      if (matches(rows[static_cast<std::size_t>(i)])) return i;
+  return -1;
+}
+
 std::vector<std::size_t> AppendRowsFromScan(std::vector<ListRow>& rows, const ScanResult& result, bool autoConvert) {
   // Row indexes by folded source path, kept up to date while rows are appended so that a path
   // repeated within the same result meets the rows added for it a moment earlier.
@@ -224,6 +242,14 @@ LRESULT OnListNotify(NMHDR* header) {
         }
       }
       break;
+    }
+    case LVN_ODFINDITEMW: {
+      // The owner-data list asks its owner where typed letters lead, and selects the answer.
+      const auto* find = reinterpret_cast<NMLVFINDITEMW*>(header);
+      const LVFINDINFOW& info = find->lvfi;
+      if (!(info.flags & (LVFI_STRING | LVFI_PARTIAL)) || info.psz == nullptr) return -1;
+      return FindRowByName(state.rows, info.psz, find->iStart, (info.flags & LVFI_WRAP) != 0,
+                           (info.flags & LVFI_PARTIAL) != 0);
     }
     case LVN_ITEMCHANGED:
     case LVN_ODSTATECHANGED: {  // one item, or a range selected at once with Shift

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/background_jobs.h"
@@ -31,6 +32,11 @@ std::wstring RowSelectionDetails(const ListRow& row);
 std::wstring ParentFolder(const std::wstring& path);
 // The last element of a path.
 std::wstring FileNamePart(const std::wstring& path);
+
+// Type-ahead: the first row from `start` on (past the last row back to the first when `wrap`)
+// whose file name starts with `typed` (is `typed`, when not `partial`), letter case ignored as
+// the file system ignores it; -1 when none. A start outside the rows searches from the first.
+int FindRowByName(const std::vector<ListRow>& rows, std::wstring_view typed, int start, bool wrap, bool partial);
 
 // Appends the rows of a scan result to `rows`, skipping duplicates: a quick result skips a
 // path only while the same path (after towlower) waits or converts with the same format; any
@@ -59,7 +65,8 @@ void ClearList();
 void HandleDroppedFiles(HDROP drop);
 // The list view's own drops (it accepts files itself) and its clean-up.
 LRESULT CALLBACK ListDropSubclass(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
-// WM_NOTIFY from IDC_LIST: cell texts, info tip, selection details, double-click. Always 0.
+// WM_NOTIFY from IDC_LIST: cell texts, info tip, selection details, double-click (0), and
+// type-ahead (the row found, or -1).
 LRESULT OnListNotify(NMHDR* header);
 
 }  // namespace vellumora

@@ -75,6 +75,19 @@ TEST_F(MetadataTest, XmpIsRecognisedByContentTypeAndStripped) {
   EXPECT_EQ(kept, R"(<x:xmpmeta  a="b"/>)");
 }
 
+TEST_F(MetadataTest, AColourProfileThatIsNotRgbIsRefused) {
+  // The output is RGB: a grey profile (a monochrome photograph's) would make it invalid.
+  Open("icc-small.heic");
+  const Bytes rgb = {'m', 'n', 't', 'r', 'R', 'G', 'B', ' ', 'X', 'Y', 'Z', ' '};
+  const auto at = std::search(bytes_.begin(), bytes_.end(), rgb.begin(), rgb.end());
+  ASSERT_NE(at, bytes_.end());
+  std::copy_n("GRAY", 4, at + 4);
+  heif_.primary.reset();
+  heif_.context.reset();
+  heif_ = OpenHeif(bytes_);
+  EXPECT_EQ(Failure(), "ICC 色彩描述檔不是 RGB 格式，已保留原檔");
+}
+
 TEST_F(MetadataTest, AnOversizedBlockOfAnotherKindIsNeverRead) {
   Open("rgb-64x48.heic");
   Add({{Bytes(kMaxMetadataBlockSize + 1, ' '), "mime", "text/plain"}});

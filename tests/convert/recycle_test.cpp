@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <new>
 #include <thread>
 
 #include "convert_test_support.h"
@@ -208,6 +209,59 @@ TEST_F(RecyclePhaseTest, AbortedOrUnconfirmedRecycleIsAWarningAndTheSourceStays)
   EXPECT_EQ(bin_.linksAtCall, std::vector<DWORD>(5, 2));
 }
 
+TEST_F(RecyclePhaseTest, AReadOnlyOrHeldSourceEndsWithOneNameWhateverTheShellSays) {
+  // A read-only file refuses the removal of any of its names; a handle without delete sharing
+  // refuses it too. Confirmed: the bin's item is the only name, still read-only. Not confirmed
+  // or failed: the source alone, with its bytes, attributes and times.
+  ScratchDir recycleBin;
+  const Bytes bytes = ReadAll(source_);
+  ASSERT_TRUE(SetFileAttributesW(source_.c_str(), FILE_ATTRIBUTE_READONLY));
+  const FileTimes times = TimesOf(source_);
+  for (int answer = 0; answer < 3; ++answer) {
+    SCOPED_TRACE(answer);
+    const fs::path item = recycleBin / (L"$R" + std::to_wstring(answer) + L".heic");
+    bin_.answer = [&](const std::wstring& path) -> RecycleReport {
+      if (answer == 2) throw std::runtime_error("無法回收原檔 (0x80004005)");
+      return {answer == 1, answer == 0 && MoveFileW(path.c_str(), item.c_str())};
+    };
+    const ConversionOutcome outcome = ConvertFile(request_, bin_);
+    ExpectOutputKept(outcome);
+    EXPECT_EQ(outcome.recycled, answer == 0);
+    EXPECT_EQ(outcome.warning, answer == 0 ? L"" : answer == 1 ? kNotConfirmed : L"無法回收原檔 (0x80004005)");
+    if (answer == 0) {  // the bin's item alone, still read-only; it is put back for the next round
+      EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{L"rgb-64x48.jpg"});
+      EXPECT_EQ(InformationOf(item).nNumberOfLinks, 1u);
+      ASSERT_TRUE(MoveFileW(item.c_str(), source_.c_str()));
+    }
+    EXPECT_EQ(Listing(dir_.path()), (std::vector<std::wstring>{L"rgb-64x48.heic", L"rgb-64x48.jpg"}));
+    EXPECT_EQ(InformationOf(source_).nNumberOfLinks, 1u);
+    EXPECT_EQ(ReadAll(source_), bytes);
+    EXPECT_TRUE(GetFileAttributesW(source_.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(Ticks(TimesOf(source_).write), Ticks(times.write));
+    fs::remove(outcome.output);
+  }
+  SetFileAttributesW(source_.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // Held open by another program without delete sharing: refused before a second name exists.
+  {
+    const UniqueFileHandle other(
+        CreateFileW(source_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    const ConversionOutcome outcome = ConvertFile(request_, bin_);
+    EXPECT_EQ(outcome.warning, L"原檔正被其他程式使用，無法回收，已保留原檔");
+    EXPECT_EQ(Listing(dir_.path()), (std::vector<std::wstring>{L"rgb-64x48.heic", L"rgb-64x48.jpg"}));
+    fs::remove(outcome.output);
+  }
+  // Held from the Shell's turn on, past the guard's retries: the warning names the kept name.
+  HANDLE held = INVALID_HANDLE_VALUE;
+  bin_.answer = [&](const std::wstring& path) -> RecycleReport {
+    held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    return {true, false};
+  };
+  const ConversionOutcome outcome = ConvertFile(request_, bin_);
+  CloseHandle(held);
+  EXPECT_EQ(outcome.warning.rfind(L"原檔的備份「.vellumora-", 0), 0u) << ToUtf8(outcome.warning);
+}
+
 TEST_F(RecyclePhaseTest, TheShellRefusingToRecycleThereIsAbortedByTheSink) {
   // Plays the Shell on a volume without a Recycle Bin: it announces a plain delete, the sink
   // refuses it, nothing is deleted, and the operation reports the abort.
@@ -248,6 +302,11 @@ TEST_F(RecyclePhaseTest, AFailingShellStepBecomesTheWarning) {
     ExpectSourceKept(bytes, index);
     fs::remove(outcome.output);
   }
+  // Memory running out in the phase: the program's text, not the runtime's English one.
+  bin_.answer = [](const std::wstring&) -> RecycleReport { throw std::bad_alloc(); };
+  const ConversionOutcome outcome = ConvertFile(request_, bin_);
+  EXPECT_EQ(outcome.warning, L"記憶體不足");
+  ExpectSourceKept(bytes, index);
 }
 
 TEST_F(RecyclePhaseTest, APlaceWithoutASecondNameIsRefusedUpFront) {
@@ -340,7 +399,7 @@ TEST_F(RecyclePhaseTest, ASourceTouchedDuringTheConversionIsNotRecycled) {
   if (!touched || tooLate) GTEST_SKIP() << "the other program did not get its turn in time";
   EXPECT_EQ(outcome.error, L"");
   EXPECT_TRUE(fs::exists(outcome.output));
-  EXPECT_EQ(outcome.warning, L"原檔在轉換期间已被修改，已保留原檔");
+  EXPECT_EQ(outcome.warning, L"原檔在轉換期間已被修改，已保留原檔");
   EXPECT_FALSE(outcome.recycled);
   EXPECT_TRUE(bin_.calls.empty());
   EXPECT_TRUE(fs::exists(source_));

@@ -13,7 +13,7 @@ using namespace vellumora::testing;
 
 constexpr const char* kCannotOpen = "無法讀取原檔（可能已移動或正在被其他程式修改）";
 constexpr const char* kEmptyOrHuge = "原檔空白或超過 2 GB";
-constexpr const char* kChanged = "原檔在轉換期间已被修改，已保留原檔";
+constexpr const char* kChanged = "原檔在轉換期間已被修改，已保留原檔";
 constexpr const char* kCannotRecheck = "無法再次確認原檔";
 
 HANDLE OpenOther(const fs::path& path, DWORD access, DWORD share) {

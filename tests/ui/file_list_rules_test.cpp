@@ -21,7 +21,7 @@ TEST(RowTexts, StatusColumn) {
   EXPECT_EQ(RowStatusText(row), L"轉換中");
   row.status = RowStatus::Done;
   EXPECT_EQ(RowStatusText(row), L"完成");
-  row.message = L"原檔在轉換期间已被修改，已保留原檔";
+  row.message = L"原檔在轉換期間已被修改，已保留原檔";
   EXPECT_EQ(RowStatusText(row), L"完成／保留");
   row.status = RowStatus::Failed;
   EXPECT_EQ(RowStatusText(row), L"失敗");

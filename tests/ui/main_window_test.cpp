@@ -484,11 +484,11 @@ TEST(MainWindow, PostedConversionResultsUpdateTheirRows) {
     result.release();
   };
   state.rows[0].status = RowStatus::Converting;
-  post(0, L"C:\\p\\a.jpg", L"", L"原檔在轉換期间已被修改，已保留原檔");
+  post(0, L"C:\\p\\a.jpg", L"", L"原檔在轉換期間已被修改，已保留原檔");
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(ListItemText(0, 1), L"完成／保留");
-  EXPECT_EQ(ListItemText(0, 2), L"原檔在轉換期间已被修改，已保留原檔");
-  EXPECT_EQ(ControlText(IDC_STATUS), L"原檔在轉換期间已被修改，已保留原檔");
+  EXPECT_EQ(ListItemText(0, 2), L"原檔在轉換期間已被修改，已保留原檔");
+  EXPECT_EQ(ControlText(IDC_STATUS), L"原檔在轉換期間已被修改，已保留原檔");
 
   state.rows[1].status = RowStatus::Converting;
   post(1, L"C:\\p\\b (1).jpg", L"", L"");
@@ -545,6 +545,27 @@ TEST(MainWindow, InfoTipAndSelectionShowTheFullPaths) {
   activate.iItem = 0;
   EXPECT_EQ(SendMessageW(window.hwnd(), WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&activate)), 0);
   EXPECT_EQ(ControlText(IDC_STATUS), before);
+
+  // Type-ahead: the list asks where typed letters lead (file names, any letter case, from the
+  // start given, wrapping only when asked) and selects the answer.
+  NMLVFINDITEMW find{};
+  find.hdr = tip.hdr;
+  find.hdr.code = LVN_ODFINDITEMW;
+  const auto findFrom = [&](const wchar_t* typed, int start, UINT flags) {
+    find.iStart = start;
+    find.lvfi.flags = flags;
+    find.lvfi.psz = typed;
+    return SendMessageW(window.hwnd(), WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&find));
+  };
+  EXPECT_EQ(findFrom(L"B", 0, LVFI_PARTIAL | LVFI_WRAP), 1);
+  EXPECT_EQ(findFrom(L"img_0", 1, LVFI_PARTIAL | LVFI_WRAP), 0);
+  EXPECT_EQ(findFrom(L"img_0", 1, LVFI_PARTIAL), -1);
+  EXPECT_EQ(findFrom(L"b.HEIC", 0, LVFI_STRING), 1);
+  EXPECT_EQ(findFrom(L"b.he", 0, LVFI_STRING), -1);
+  select.state = 0;
+  SendMessageW(GetControl(IDC_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&select));
+  SendMessageW(GetControl(IDC_LIST), WM_CHAR, L'b', 1);  // repeat count 1
+  EXPECT_EQ(SendMessageW(GetControl(IDC_LIST), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 1);
 }
 
 TEST(MainWindow, AutoModeNeedsAFolderBeforeConvertingIntoIt) {

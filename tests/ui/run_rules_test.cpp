@@ -63,7 +63,7 @@ TEST(StartCommand, RequeuesWaitingAndFailedRowsWithTheCurrentSettings) {
   rows[1].message = L"HEIC 解碼失敗";
   rows[1].output = L"C:\\kept.jpg";
   rows[2].output = L"C:\\c.jpg";
-  rows[2].message = L"原檔在轉換期间已被修改，已保留原檔";
+  rows[2].message = L"原檔在轉換期間已被修改，已保留原檔";
   Settings current;
   current.format = L"PNG";
   current.quality = 40;

@@ -69,7 +69,7 @@ int Run(const std::wstring& readyFile, const std::wstring& doneFile) {
   SendMessageW(window, WM_APP_SCAN_DONE, 0, reinterpret_cast<LPARAM>(scan));
 
   Finish(0, L"C:\\Users\\美玲\\Pictures\\2024 京都旅行\\IMG_0412.jpg", L"", L"");
-  Finish(1, L"C:\\Users\\美玲\\Pictures\\2024 京都旅行\\IMG_0413 (1).jpg", L"", L"原檔在轉換期间已被修改，已保留原檔");
+  Finish(1, L"C:\\Users\\美玲\\Pictures\\2024 京都旅行\\IMG_0413 (1).jpg", L"", L"原檔在轉換期間已被修改，已保留原檔");
   Finish(2, L"", L"HEIC 解碼失敗", L"");
   state.rows[3].status = RowStatus::Converting;
   state.converting = true;
