@@ -350,6 +350,48 @@ TEST_F(RecyclePhaseTest, APlaceWithoutASecondNameIsRefusedUpFront) {
   EXPECT_TRUE(bin_.calls.empty());
 }
 
+TEST_F(RecyclePhaseTest, OnAFixedDriveWithoutHardLinksACopyKeepsThePhotograph) {
+  // The test prefix's E: is an exFAT image mounted through FUSE: fixed, and it takes no hard
+  // link, so a verified copy beside the source keeps the photograph while the Shell has it.
+  // Confirmed: the bin's item alone. Not confirmed though deleted for good, or failed: the
+  // source alone with its bytes. Never a copy left behind.
+  if (GetDriveTypeW(L"E:\\") != DRIVE_FIXED) GTEST_SKIP() << "no exFAT drive E: (needs root, FUSE, a loop device)";
+  const fs::path root = fs::path(L"E:\\") / (L"vc-test-" + NewGuidText()), photos = root / L"photos";
+  fs::create_directories(root / L"bin");
+  fs::create_directories(photos);
+  ScopeExit removeRoot([&] {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  });
+  const fs::path source = photos / L"rgb-64x48.heic";
+  fs::copy_file(source_, source);
+  ASSERT_FALSE(CreateHardLinkW((photos / L"link").c_str(), source.c_str(), nullptr)) << "E: takes hard links";
+  request_.source = source.wstring();
+  const Bytes bytes = ReadAll(source);
+  for (int answer = 0; answer < 3; ++answer) {
+    SCOPED_TRACE(answer);
+    const fs::path item = root / L"bin" / (L"$R" + std::to_wstring(answer) + L".heic");
+    bool copyKept = false;
+    bin_.answer = [&](const std::wstring& path) -> RecycleReport {
+      copyKept = HasTemporaryFile(photos);
+      if (answer == 2) throw std::runtime_error("無法回收原檔 (0x80004005)");
+      return {answer == 1, answer == 0 ? MoveFileW(path.c_str(), item.c_str()) != 0 : !DeleteFileW(path.c_str())};
+    };
+    const ConversionOutcome outcome = ConvertFile(request_, bin_);
+    EXPECT_EQ(outcome.error, L"");
+    EXPECT_TRUE(copyKept) << "no copy kept the photograph meanwhile";
+    EXPECT_EQ(outcome.recycled, answer == 0);
+    EXPECT_EQ(outcome.warning, answer == 0 ? L"" : answer == 1 ? kNotConfirmed : L"無法回收原檔 (0x80004005)");
+    if (answer == 0) {
+      EXPECT_EQ(Listing(photos), std::vector<std::wstring>{L"rgb-64x48.jpg"});
+      ASSERT_TRUE(MoveFileW(item.c_str(), source.c_str()));
+    }
+    EXPECT_EQ(Listing(photos), (std::vector<std::wstring>{L"rgb-64x48.heic", L"rgb-64x48.jpg"}));
+    EXPECT_EQ(ReadAll(source), bytes);
+    fs::remove(outcome.output);
+  }
+}
+
 TEST_F(RecyclePhaseTest, NothingHappensWithoutTheRecycleSetting) {
   request_.options.recycle = false;
   bin_.answer = [](const std::wstring&) { return RecycleReport{false, true}; };
