@@ -368,11 +368,7 @@ class FileDrop final : public IDataObject {
     return *out ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_ ? refs_ : (delete this, 0u); }
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
     if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
     HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, bytes_.size());
@@ -388,9 +384,9 @@ class FileDrop final : public IDataObject {
   HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
 
  private:
   ULONG refs_ = 1;
@@ -493,10 +489,8 @@ TEST_F(VerbDrops, WindowSelectionsAreListedOnceInTheOneWindow) {
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
   const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
-  const ScopeExit end([&] {
-    TerminateProcess(process.get(), 0);  // it converts the quick selection: no waiting for that
-    WaitForSingleObject(process.get(), 10000);
-  });
+  // The window converts the quick selection: it is ended, not waited for.
+  const ScopeExit end([&] { TerminateProcess(process.get(), 0) && WaitForSingleObject(process.get(), 10000); });
   DropOn(L"Vellumora.JPG", Photos(500, 500));
   for (int i = 0; i < 240 && rows() < 1000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(250));
   std::this_thread::sleep_for(std::chrono::seconds(1));
