@@ -5,9 +5,11 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/background_jobs.h"
 #include "app/command_line.h"
@@ -15,6 +17,7 @@
 #include "app/quick_conversion.h"
 #include "app/settings_store.h"
 #include "app/single_instance.h"
+#include "app/verb_server.h"
 #include "common/check_hr.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -48,8 +51,12 @@ HICON LoadApplicationIcon(HINSTANCE instance, int size) {
       LoadImageW(instance, MAKEINTRESOURCEW(kApplicationIcon), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
-// Steps after the quick-format check for every start that is not a silent quick run.
-int RunWindow(HINSTANCE instance, int showCommand, const CommandLine& commandLine, WindowRunResources& resources) {
+// Steps after the quick-format check for every start that is not a silent quick run. Each of
+// `scans` is a list of paths for the window (with its quick format): the command line's one, or
+// the selections dropped on the Explorer verbs, which a running window is sent as command lines
+// of their own (`fromVerbs`) since this process's command line holds only -Embedding.
+int RunWindow(HINSTANCE instance, int showCommand, const std::vector<CommandLine>& scans, bool fromVerbs,
+              WindowRunResources& resources) {
   MainWindowState& state = AppState();
 
   // One window per user and settings store: later starts hand their command line over.
@@ -57,7 +64,15 @@ int RunWindow(HINSTANCE instance, int showCommand, const CommandLine& commandLin
   bool alreadyRunning = false;
   resources.instanceMutex = CreateInstanceMutex(instanceName, alreadyRunning);
   if (alreadyRunning) {
-    ForwardToRunningInstance(instanceName);
+    if (!fromVerbs) {
+      ForwardToRunningInstance(instanceName);
+      return 0;
+    }
+    const std::wstring exe = ThisExecutablePath();
+    for (const CommandLine& scan : scans) {
+      for (const std::wstring& line : ForwardingCommandLines(exe, scan.quickFormat, scan.paths))
+        ForwardToRunningInstance(instanceName, line);
+    }
     return 0;
   }
 
@@ -94,7 +109,9 @@ int RunWindow(HINSTANCE instance, int showCommand, const CommandLine& commandLin
   ShowWindow(window, showCommand);
   UpdateWindow(window);
 
-  if (!commandLine.paths.empty()) StartScanJob(commandLine.paths, commandLine.quickFormat);
+  for (const CommandLine& scan : scans) {
+    if (!scan.paths.empty()) StartScanJob(scan.paths, scan.quickFormat);
+  }
 
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -115,8 +132,37 @@ bool IsUninstallCleanup(const CommandLine& commandLine) {
          commandLine.paths.front() == L"--uninstall";
 }
 
+// The selections dropped on the Explorer verbs, each handled as the verb's command line would
+// be: a silent batch (one report for the whole selection) or paths for the window. `quiet` is
+// set while a silent batch runs, so that its failure shows no box.
+int RunVerbDrops(HINSTANCE instance, int showCommand, std::vector<VerbDrop> drops, WindowRunResources& resources,
+                 bool& quiet) {
+  MainWindowState& state = AppState();
+  int exitCode = 0;
+  std::vector<CommandLine> windowScans;
+  for (VerbDrop& drop : drops) {
+    CommandLine selection;
+    selection.paths = std::move(drop.paths);
+    selection.quickFormat = VerbQuickFormat(drop.verb);
+    if (IsSilentQuickRun(selection, state.settings.silent_quick)) {
+      Settings options = state.settings;
+      options.format = selection.quickFormat;
+      quiet = true;
+      exitCode = std::max(exitCode, RunQuickConversion(selection, options));
+      quiet = false;
+    } else {
+      windowScans.push_back(std::move(selection));
+    }
+  }
+  if (windowScans.empty()) return exitCode;
+  // COM may start its server hidden; the window of a verb is meant to be seen.
+  const int show = showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand;
+  return std::max(exitCode, RunWindow(instance, show, windowScans, true, resources));
+}
+
 // Shows a failure to the user unless this start was meant to run silently.
-void ReportStartFailure(const char* message) noexcept {
+void ReportStartFailure(const char* message, bool quiet) noexcept {
+  if (quiet) return;
   try {
     const CommandLine commandLine = ParseCommandLine(GetCommandLineW());
     if (IsSilentQuickRun(commandLine, AppState().settings.silent_quick)) return;
@@ -132,6 +178,7 @@ int AppMain(HINSTANCE instance, int showCommand) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int exitCode = 0;
   WindowRunResources resources;
+  bool quiet = false;
   try {
     // The manifest already asks for this; the call covers starts that ignore the manifest.
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
@@ -148,16 +195,19 @@ int AppMain(HINSTANCE instance, int showCommand) {
 
     if (!commandLine.quickFormat.empty() && !IsValidQuickFormat(commandLine.quickFormat))
       throw std::runtime_error("快速轉換格式必須是 JPG 或 PNG");
-    if (IsSilentQuickRun(commandLine, state.settings.silent_quick)) {
+    if (IsVerbServerStart(commandLine)) {
+      // Started by COM for an Explorer verb: the selection arrives through IDropTarget::Drop.
+      exitCode = RunVerbDrops(instance, showCommand, ServeExplorerVerbs(), resources, quiet);
+    } else if (IsSilentQuickRun(commandLine, state.settings.silent_quick)) {
       // The quick format applies to this run only; nothing is saved.
       state.settings.format = commandLine.quickFormat;
       const Settings options = state.settings;
       exitCode = RunQuickConversion(commandLine, options);
     } else {
-      exitCode = RunWindow(instance, showCommand, commandLine, resources);
+      exitCode = RunWindow(instance, showCommand, {commandLine}, false, resources);
     }
   } catch (const std::exception& e) {
-    ReportStartFailure(e.what());
+    ReportStartFailure(e.what(), quiet);
     exitCode = 1;
   }
 

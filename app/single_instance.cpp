@@ -65,6 +65,10 @@ bool SendCommandLine(HWND window, const std::wstring& commandLine) {
 }
 
 void ForwardToRunningInstance(const std::wstring& className) {
+  ForwardToRunningInstance(className, GetCommandLineW());
+}
+
+void ForwardToRunningInstance(const std::wstring& className, const std::wstring& commandLine) {
   // The running instance may hold the mutex but not have its window yet: look for about 5 s.
   HWND window = nullptr;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -73,7 +77,43 @@ void ForwardToRunningInstance(const std::wstring& className) {
     Sleep(50);
   }
   if (!window) throw std::runtime_error("現有視窗尚未回應，請稍後再試");
-  if (!SendCommandLine(window, GetCommandLineW())) throw std::runtime_error("無法傳送檔案至現有視窗");
+  if (!SendCommandLine(window, commandLine)) throw std::runtime_error("無法傳送檔案至現有視窗");
+}
+
+namespace {
+
+// One argument in the quoting that CommandLineToArgvW reads back: backslashes are literal
+// except before a quotation mark, so those at the end are doubled before the closing quote.
+// (File names hold no quotation marks.)
+std::wstring QuotedArgument(const std::wstring& argument) {
+  size_t trailing = 0;
+  while (trailing < argument.size() && argument[argument.size() - 1 - trailing] == L'\\') ++trailing;
+  return L"\"" + argument + std::wstring(trailing, L'\\') + L"\"";
+}
+
+}  // namespace
+
+std::vector<std::wstring> ForwardingCommandLines(const std::wstring& exePath, const std::wstring& quickFormat,
+                                                 const std::vector<std::wstring>& paths) {
+  std::wstring start = QuotedArgument(exePath);
+  if (!quickFormat.empty()) start += L" --quick " + quickFormat;
+  // Units of one payload, its terminator included, with room to spare.
+  constexpr size_t kLimit = kMaxForwardedBytes / sizeof(wchar_t) - 1;
+  std::vector<std::wstring> lines;
+  std::wstring line = start;
+  bool carriesPaths = false;
+  for (const std::wstring& path : paths) {
+    const std::wstring argument = L" " + QuotedArgument(path);
+    if (carriesPaths && line.size() + argument.size() > kLimit) {
+      lines.push_back(std::move(line));
+      line = start;
+      carriesPaths = false;
+    }
+    line += argument;
+    carriesPaths = true;
+  }
+  lines.push_back(std::move(line));
+  return lines;
 }
 
 }  // namespace vellumora

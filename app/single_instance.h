@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/unique_handle.h"
 
@@ -42,5 +43,13 @@ UniqueHandle CreateInstanceMutex(const std::wstring& instanceName, bool& already
 // Sends this process's command line to the running instance's window; raises
 // "現有視窗尚未回應，請稍後再試" or "無法傳送檔案至現有視窗" when that fails.
 void ForwardToRunningInstance(const std::wstring& className);
+// The same with a command line of the caller's (program path first).
+void ForwardToRunningInstance(const std::wstring& className, const std::wstring& commandLine);
+
+// Command lines that carry `paths` (with --quick and the format when one is given) to the
+// running window, split so that none exceeds the payload limit; one command line without
+// paths when there are none. ParseCommandLine gives each path back exactly.
+std::vector<std::wstring> ForwardingCommandLines(const std::wstring& exePath, const std::wstring& quickFormat,
+                                                 const std::vector<std::wstring>& paths);
 
 }  // namespace vellumora

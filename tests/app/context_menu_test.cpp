@@ -1,23 +1,40 @@
 // Explorer context-menu registration against the prefix's real HKEY_CURRENT_USER.
 #include <windows.h>
+#include <commctrl.h>
+#include <objidl.h>
 #include <sddl.h>
+#include <shlobj.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <optional>
+#include <thread>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/context_menu.h"
+#include "app/quick_conversion.h"
+#include "app/settings_store.h"
+#include "app/single_instance.h"
+#include "app_test_support.h"
+#include "common/com_apartment.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "tests/registry_test_support.h"
+#include "ui/control_ids.h"
 
 namespace vellumora {
 namespace {
 
 constexpr wchar_t kRoot[] = L"Software\\Classes\\SystemFileAssociations\\";
+constexpr wchar_t kPortable[] = L"D:\\Portable\\VellumoraConvert.exe";  // another copy of the program
 
 std::wstring ThisExecutable() {
   std::vector<wchar_t> buffer(32768);
@@ -125,6 +142,9 @@ class ContextMenuRegistry : public ::testing::Test {
   }
 
   static void RemoveEverything() {
+    for (const std::wstring& exe : {ThisExecutable(), std::wstring(kPortable), test::HostPath(VELLUMORA_EXE)}) {
+      for (const wchar_t* verb : kContextMenuVerbs) RegDeleteTreeW(HKEY_CURRENT_USER, VerbClassKey(VerbClassId(verb, exe)).c_str());
+    }
     for (const wchar_t* extension : kContextMenuExtensions) {
       for (const wchar_t* verb : kContextMenuVerbs) {
         const std::wstring key = ContextMenuVerbKey(extension, verb);
@@ -166,7 +186,13 @@ TEST_F(ContextMenuRegistry, InstallWritesAllNineEntriesForThisExecutable) {
       const RegText menu = ReadValue(key, nullptr);
       EXPECT_EQ(menu.type, static_cast<DWORD>(REG_SZ));
       EXPECT_EQ(menu.text, texts[v]);
-      EXPECT_EQ(ReadValue(key, L"MultiSelectModel").text, L"Document");
+      EXPECT_EQ(ReadValue(key, L"MultiSelectModel").text, L"Player");
+      // The COM way in: this executable's own class for the verb, served by this executable.
+      const GUID id = VerbClassId(kContextMenuVerbs[v], exe);
+      EXPECT_EQ(ReadValue(key + L"\\DropTarget", L"CLSID").text, ClassIdText(id));
+      EXPECT_EQ(ReadValue(VerbClassKey(id) + L"\\LocalServer32", nullptr).text, L"\"" + exe + L"\"");
+      EXPECT_NE(id, VerbClassId(kContextMenuVerbs[(v + 1) % 3], exe));
+      EXPECT_NE(id, VerbClassId(kContextMenuVerbs[v], kPortable));
       EXPECT_EQ(ReadValue(key, L"Icon").text, L"\"" + exe + L"\"");
       const RegText command = ReadValue(key + L"\\command", nullptr);
       EXPECT_EQ(command.type, static_cast<DWORD>(REG_SZ));
@@ -177,6 +203,31 @@ TEST_F(ContextMenuRegistry, InstallWritesAllNineEntriesForThisExecutable) {
   // Installing again over a complete installation changes nothing.
   SetContextMenuInstalled(true);
   EXPECT_EQ(QueryContextMenuState(), 2);
+  // A class that no longer starts this executable is not a complete installation.
+  WriteValue(VerbClassKey(VerbClassId(L"Vellumora.PNG", exe)) + L"\\LocalServer32", nullptr, REG_SZ, L"\"x.exe\"");
+  EXPECT_EQ(QueryContextMenuState(), 1);
+}
+
+// Each copy's registration is its own: the uninstaller of one leaves another's whole; the
+// window's removal, or an installation over it, leaves no key of the copy it replaces.
+TEST_F(ContextMenuRegistry, CopiesOfTheProgramKeepTheirOwnClasses) {
+  const std::wstring exe = ThisExecutable();
+  SetContextMenuInstalledFor(true, kPortable);
+  EXPECT_EQ(QueryContextMenuState(), 1);
+  EXPECT_EQ(RemoveContextMenuOfThisExecutable(), 0);
+  EXPECT_EQ(QueryContextMenuStateFor(kPortable), 2);
+
+  SetContextMenuInstalled(true);  // over the portable copy's entries
+  EXPECT_EQ(QueryContextMenuStateFor(kPortable), 1);
+  for (const wchar_t* verb : kContextMenuVerbs) EXPECT_FALSE(KeyExists(VerbClassKey(VerbClassId(verb, kPortable))));
+  SetContextMenuInstalledFor(true, kPortable);
+  EXPECT_EQ(RemoveContextMenuOfExecutable(kPortable), 9);
+  SetContextMenuInstalledFor(true, kPortable);
+  SetContextMenuInstalled(false);  // the window's button removes whoever's entries and their classes
+  for (const std::wstring& copy : {exe, std::wstring(kPortable)}) {
+    EXPECT_EQ(QueryContextMenuStateFor(copy), 0);
+    for (const wchar_t* verb : kContextMenuVerbs) EXPECT_FALSE(KeyExists(VerbClassKey(VerbClassId(verb, copy))));
+  }
 }
 
 TEST_F(ContextMenuRegistry, CommandOfAnotherExecutableGivesOneUntilInstalledAgain) {
@@ -296,6 +347,154 @@ TEST_F(ContextMenuRegistry, RemovalStopsAtTheFirstKeyItCannotDelete) {
   EXPECT_TRUE(KeyExists(Key(L".heic", L"Vellumora.PNG")));
   EXPECT_TRUE(KeyExists(Key(L".hif", L"Vellumora.Open") + L"\\command"));
   EXPECT_EQ(QueryContextMenuState(), 1);
+}
+
+// Plays Explorer: the selection as a CF_HDROP data object (or one without files), dropped on
+// the registered verb class, which COM starts out of process as VellumoraConvert.exe.
+class FileDrop final : public IDataObject {
+ public:
+  FileDrop(const std::vector<std::wstring>& paths, bool offersFiles) : offersFiles_(offersFiles) {
+    std::wstring list;
+    for (const std::wstring& path : paths) list += path + L'\0';
+    list += L'\0';
+    bytes_.resize(sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+    DROPFILES header{sizeof(DROPFILES), {}, FALSE, TRUE};
+    std::memcpy(bytes_.data(), &header, sizeof header);
+    std::memcpy(bytes_.data() + sizeof header, list.data(), list.size() * sizeof(wchar_t));
+  }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = iid == IID_IUnknown || iid == IID_IDataObject ? static_cast<IDataObject*>(this) : nullptr;
+    if (*out) AddRef();
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_ ? refs_ : (delete this, 0u); }
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
+    HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, bytes_.size());
+    std::memcpy(GlobalLock(copy), bytes_.data(), bytes_.size());
+    GlobalUnlock(copy);
+    *medium = STGMEDIUM{TYMED_HGLOBAL, {.hGlobal = copy}, nullptr};
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* f) override {
+    return offersFiles_ && f->cfFormat == CF_HDROP && (f->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+ private:
+  ULONG refs_ = 1;
+  bool offersFiles_;
+  std::vector<std::uint8_t> bytes_;
+};
+
+class VerbDrops : public ContextMenuRegistry {
+ protected:
+  void SetUp() override {
+    ContextMenuRegistry::SetUp();
+    const std::filesystem::path fixture = std::filesystem::path(test::HostPath(VELLUMORA_FIXTURES_DIR)) / L"rgb-1x1.heic";
+    if (!std::filesystem::exists(fixture)) GTEST_SKIP() << "the test photographs are not available";
+    SetContextMenuInstalledFor(true, exe_);
+    // Wine's COM looks classes up under HKLM only (Windows merges the user's classes in).
+    for (const wchar_t* verb : kContextMenuVerbs) {
+      const std::wstring key = VerbClassKey(VerbClassId(verb, exe_)) + L"\\LocalServer32";
+      const std::wstring server = ReadValue(key, nullptr).text;
+      ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, server.c_str(),
+                                static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+    }
+    for (int i = 0; i < 1000; ++i)
+      std::filesystem::copy_file(fixture, photos_ / (L"相片 " + std::to_wstring(i) + L".heic"));
+  }
+  void TearDown() override {
+    for (const wchar_t* verb : kContextMenuVerbs)
+      RegDeleteTreeW(HKEY_LOCAL_MACHINE, VerbClassKey(VerbClassId(verb, exe_)).c_str());
+    ContextMenuRegistry::TearDown();
+  }
+  std::vector<std::wstring> Photos(int from, int count) const {
+    std::vector<std::wstring> paths;
+    for (int i = from; i < from + count; ++i) paths.push_back(photos_ / (L"相片 " + std::to_wstring(i) + L".heic"));
+    return paths;
+  }
+  void DropOn(const wchar_t* verb, const std::vector<std::wstring>& paths, bool offersFiles = true) {
+    Microsoft::WRL::ComPtr<IDropTarget> target;
+    ASSERT_EQ(CoCreateInstance(VerbClassId(verb, exe_), nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&target)), S_OK);
+    Microsoft::WRL::ComPtr<IDataObject> data;
+    data.Attach(new FileDrop(paths, offersFiles));
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_EQ(target->DragEnter(data.Get(), MK_LBUTTON, POINTL{}, &effect), S_OK);
+    ASSERT_EQ(target->Drop(data.Get(), MK_LBUTTON, POINTL{}, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+  }
+  // Waits (up to 100 s) until the logs folder holds `count` reports; returns their texts.
+  std::vector<std::string> Reports(size_t count) const {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 400 && texts.size() < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      texts.clear();
+      for (const auto& file : test::FilesIn(local_.path() / L"VellumoraConvert" / L"logs")) texts.push_back(test::ReadText(file));
+    }
+    return texts;
+  }
+
+  const std::wstring exe_ = test::HostPath(VELLUMORA_EXE);
+  test::TempDir photos_, local_, settings_;
+  test::ScopedEnvironment localAppData_{L"LOCALAPPDATA", local_.path().wstring()};
+  test::ScopedEnvironment settingsFile_{kSettingsFileVariable, settings_ / L"settings.ini"};
+  ComApartment apartment_;
+};
+
+// Silent: each drop is one run with one report, also while another run converts.
+TEST_F(VerbDrops, ASilentSelectionOfAnySizeIsOneRunWithOneReport) {
+  test::WriteText(settings_ / L"settings.ini", "[General]\nsilent_quick=true\n");
+  DropOn(L"Vellumora.JPG", Photos(0, 500));
+  std::vector<std::wstring> many = Photos(500, 1);  // and 9,999 photographs gone since they were selected
+  for (int i = 0; i < 9999; ++i) many.push_back(photos_ / (L"不在 " + std::to_wstring(i) + L".heic"));
+  DropOn(L"Vellumora.PNG", many);
+  DropOn(L"Vellumora.JPG", {}, false);
+  std::vector<std::string> reports = Reports(3);
+  ASSERT_EQ(reports.size(), 3u);
+  std::sort(reports.begin(), reports.end(), [](auto& a, auto& b) { return a.size() > b.size(); });
+  EXPECT_EQ(reports[2], R"({"format":"JPG","results":[],"exit_code":0})");
+  const auto count = [](const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  };
+  const std::string& png = reports[0].starts_with(R"({"format":"PNG")") ? reports[0] : reports[1];
+  const std::string& jpg = &png == &reports[0] ? reports[1] : reports[0];
+  EXPECT_EQ(count(jpg, R"("status":"完成")"), 500u);
+  EXPECT_TRUE(jpg.ends_with(R"(],"exit_code":0})"));
+  EXPECT_EQ(count(png, R"("status":"完成")"), 1u);
+  EXPECT_EQ(count(png, "來源不存在："), 9999u);
+  EXPECT_TRUE(png.ends_with(R"(\u000a","exit_code":1})"));
+}
+
+// Not silent: the open verb starts the window with its selection; a quick verb's selection
+// goes to that running window, listed once.
+TEST_F(VerbDrops, WindowSelectionsAreListedOnceInTheOneWindow) {
+  DropOn(L"Vellumora.Open", Photos(0, 500));
+  HWND window = nullptr, list = nullptr;
+  const auto rows = [&] {
+    if (!list && (window = FindWindowW(InstanceName().c_str(), nullptr))) list = GetDlgItem(window, IDC_LIST);
+    return list ? SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) : -1;
+  };
+  for (int i = 0; i < 240 && rows() < 500; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_EQ(rows(), 500);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+  // The window converts the quick selection: it is ended, not waited for.
+  const ScopeExit end([&] { TerminateProcess(process.get(), 0) && WaitForSingleObject(process.get(), 10000); });
+  DropOn(L"Vellumora.JPG", Photos(500, 500));
+  for (int i = 0; i < 240 && rows() < 1000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(rows(), 1000);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ Steps (CTest runs "build" first, as the fixture of the others):
                 installed program converts the bundled sample in a silent batch; upgrade to the
                 higher version (one product, the new executable, settings untouched); the older
                 MSI over it is refused; the installed program registers its Explorer verbs through
-                its own button; uninstall (folder, shortcut, verbs, entry gone; settings kept)
+                its own button; uninstall (folder, shortcut, verbs and their classes, entry gone; settings kept)
   zip           the zip unpacked into a folder whose path has spaces and Chinese characters runs
                 a silent batch
   refusals      a dirty tree, a missing wixl, a tag that is not the version or not the commit, and
@@ -338,6 +338,11 @@ VERB_KEYS = [rf"HKCU\Software\Classes\SystemFileAssociations\{ext}\shell\{verb}"
              for ext in (".heic", ".heif", ".hif") for verb in ("Vellumora.JPG", "Vellumora.PNG", "Vellumora.Open")]
 
 
+def verb_classes(p):
+    """The DropTarget classes of the verbs (marked with Vellumora.Verb) under the user's CLSID key."""
+    return [key for key, values in p.reg_tree(r"HKCU\Software\Classes\CLSID").items() if "Vellumora.Verb" in values]
+
+
 def step_msi(w):
     s = w.state()
     a_dist, b_dist = os.path.join(w.a, "dist"), os.path.join(w.b, "dist")
@@ -413,6 +418,7 @@ def step_msi(w):
         for key in VERB_KEYS:
             command = verbs.get(full_key(key) + "\\command", {}).get("(Default)", "")
             check(command.startswith(f'"{p.windows(exe)}"'), f"{key} does not start the installed program: {command!r}")
+        check(len(verb_classes(p)) == 3, "the installed program did not register its three verb classes")
 
         # Uninstall: program, shortcut, verbs and entry go; the settings stay.
         p.wine(["msiexec", "/x", p.windows(w.artefact(b_dist, "msi", s["higher"])), "/qn"])
@@ -421,6 +427,7 @@ def step_msi(w):
         verbs = p.reg_tree(ASSOCIATIONS)
         left = [key for key in VERB_KEYS if full_key(key) in verbs]
         check(not left, f"Explorer verbs left behind: {left}")
+        check(not verb_classes(p), f"verb classes left behind: {verb_classes(p)}")
         check(not p.uninstall_entries(), "the Apps & features entry is still there")
         check((p.reg_values(settings) or {}).get("quality") == "77", "the uninstall removed the user's settings")
     finally:
