@@ -19,7 +19,7 @@ de265_tar_sha256=0a1eaabebcb769ff7b029988dfab747d7ea994a17219e8f89e8eb3046822c77
 de265_repository=https://github.com/strukturag/libde265
 
 # Bump whenever the built libraries change (flags, patches, options), so that caches rebuild.
-heif_deps_recipe=r5
+heif_deps_recipe=r6
 
 heif_deps_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -48,7 +48,8 @@ check_archive() {
 # upstream_source NAME VERSION TAG TAR_SHA256 REPOSITORY DOWNLOADS
 # Prints the path of the checked release archive NAME-VERSION.tar.gz. It comes from the sources
 # folder (VELLUMORA_DEPS_SOURCES, by default ../shared/deps beside the repository when that
-# exists), else from DOWNLOADS when an earlier download is there, else from the upstream
+# exists; a checked copy is kept in DOWNLOADS), else from DOWNLOADS when an earlier copy or
+# download is there, else from the upstream
 # repository's tag archive. Returns 1 with one line on stderr when an archive is found but is
 # wrong (damaged, tampered, another version): never built. Returns 2 when none can be had at all.
 upstream_source() {
@@ -73,6 +74,10 @@ upstream_source() {
       return 1
     fi
     check_archive "$dir/$want" "$sum" || return 1
+    # A checked copy in the cache serves clones elsewhere that have no sources folder beside them.
+    if [ ! -f "$downloads/$want" ]; then
+      mkdir -p "$downloads" && cp "$dir/$want" "$downloads/.$want.part" && mv "$downloads/.$want.part" "$downloads/$want"
+    fi
     echo "$dir/$want"
     return 0
   fi
