@@ -19,7 +19,7 @@ de265_tar_sha256=0a1eaabebcb769ff7b029988dfab747d7ea994a17219e8f89e8eb3046822c77
 de265_repository=https://github.com/strukturag/libde265
 
 # Bump whenever the built libraries change (flags, patches, options), so that caches rebuild.
-heif_deps_recipe=r6
+heif_deps_recipe=r7
 
 heif_deps_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
