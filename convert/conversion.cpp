@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
 #include "common/text.h"
+#include "convert/formats/gain_map_jpeg.h"
 #include "convert/formats/jpeg_container.h"
+#include "convert/gain_map.h"
 #include "convert/formats/png_container.h"
 #include "convert/heif_decoder.h"
 #include "convert/image_encoder.h"
@@ -99,14 +102,30 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
   // A JPG's rows are decoded again but never compared, so its pixels are not needed for the
   // verification; only its dimensions and pixel format are.
   if (!isPng) packed.ReleasePixels();
+  // A JPG keeps the photograph's HDR gain map as a second image. It is decoded only now, with
+  // the picture's pixels gone, so it never adds to the conversion's peak.
+  std::optional<PreparedGainMap> gainMap;
+  if (!isPng) {
+    StageTimer timer("gain-map");
+    gainMap = PrepareGainMap(heif, metadata, packed.width, packed.height, factory.Get(), options.quality);
+  }
   Bytes output;
   {
     StageTimer timer("embed");
-    output = isPng ? BuildPngOutput(encoded, metadata.exif, metadata.xmp, metadata.icc)
-                   : BuildJpegOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
+    if (isPng)
+      output = BuildPngOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
+    else if (gainMap)
+      output = BuildGainMapJpegOutput(encoded, metadata.exif, gainMap->primaryXmp, metadata.icc, gainMap->image);
+    else
+      output = BuildJpegOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
   }
   Bytes().swap(encoded);
-  std::wstring final = CommitOutput(request, std::move(output), packed, factory.Get(), metadata.exif, snapshot);
+  ExpectedGainMap expected;
+  if (gainMap) {
+    expected = {gainMap->width, gainMap->height};
+    gainMap.reset();
+  }
+  std::wstring final = CommitOutput(request, std::move(output), packed, factory.Get(), metadata.exif, snapshot, expected);
 
   // Step 11: the output exists; from here on the call counts as a success.
   source.handle.reset();

@@ -14,6 +14,7 @@
 #include "common/guid_text.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "convert/formats/gain_map_jpeg.h"
 #include "convert/formats/jpeg_container.h"
 #include "convert/formats/png_container.h"
 #include "convert/stage_timing.h"
@@ -105,6 +106,28 @@ std::wstring RenameToFreeName(const std::wstring& temporary, const std::filesyst
   }
 }
 
+// Decodes the gain-map image from memory through WIC: the expected size, every row.
+void VerifyGainMapDecode(IWICImagingFactory* factory, std::span<const std::uint8_t> image, ExpectedGainMap expected) {
+  constexpr char kFailed[] = "輸出增益圖驗證失敗";
+  ComPtr<IWICStream> stream;
+  CheckHr(factory->CreateStream(&stream), kFailed);
+  CheckHr(stream->InitializeFromMemory(const_cast<BYTE*>(image.data()), static_cast<DWORD>(image.size())), kFailed);
+  ComPtr<IWICBitmapDecoder> decoder;
+  CheckHr(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, &decoder), kFailed);
+  ComPtr<IWICBitmapFrameDecode> frame;
+  CheckHr(decoder->GetFrame(0, &frame), kFailed);
+  UINT width = 0, height = 0;
+  CheckHr(frame->GetSize(&width, &height), kFailed);
+  if (width != expected.width || height != expected.height) throw std::runtime_error(kFailed);
+  ComPtr<IWICFormatConverter> converter;
+  CheckHr(factory->CreateFormatConverter(&converter), kFailed);
+  CheckHr(converter->Initialize(frame.Get(), GUID_WICPixelFormat8bppGray, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                WICBitmapPaletteTypeCustom),
+          kFailed);
+  Bytes pixels(static_cast<std::size_t>(width) * height, 0);
+  CheckHr(converter->CopyPixels(nullptr, width, static_cast<UINT>(pixels.size()), pixels.data()), kFailed);
+}
+
 }  // namespace
 
 std::filesystem::path OutputFolder(const ConversionRequest& request) {
@@ -154,11 +177,13 @@ void VerifyOutputDecode(IWICImagingFactory* factory, const std::wstring& path, c
 
 std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
                           const PackedImage& packed, IWICImagingFactory* factory,
-                          std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot) {
+                          std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot,
+                          ExpectedGainMap gainMap) {
   const bool isPng = IsPngRequest(request);
   const std::filesystem::path folder = OutputFolder(request);
   CreateOutputFolder(folder);
 
+  Bytes gainMapImage;
   TemporaryFile temporary((folder / (L".vellumora-" + NewGuidText() + L".tmp")).wstring());
   {
     StageTimer timer("write");
@@ -172,11 +197,17 @@ std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
     const Bytes found = isPng ? FindPngExif(written) : FindJpegExif(written);
     if (!std::equal(found.begin(), found.end(), exif.begin(), exif.end()))
       throw std::runtime_error("EXIF 保留驗證失敗，已保留原檔");
+    // The gain map is small; its copy outlives the file's bytes for its own decode.
+    if (gainMap.width != 0) {
+      const auto image = FindGainMapImage(written);
+      gainMapImage.assign(image.begin(), image.end());
+    }
   }
   Bytes().swap(output);  // the file on disk is now the only copy that matters
   {
     StageTimer timer("verify-decode");
     VerifyOutputDecode(factory, temporary.path(), packed, isPng);
+    if (gainMap.width != 0) VerifyGainMapDecode(factory, gainMapImage, gainMap);
   }
   StageTimer timer("times-rename");
   CopySourceTimes(temporary.path(), snapshot);

@@ -25,14 +25,23 @@ std::wstring OutputCandidateName(const std::wstring& stem, unsigned long long n,
 void VerifyOutputDecode(IWICImagingFactory* factory, const std::wstring& path, const PackedImage& packed,
                         bool isPng);
 
+// The gain-map image that a JPG output carries after its primary image, by its size; zero
+// when it carries none.
+struct ExpectedGainMap {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+
 // Writes the output bytes under a temporary name in the output folder, reads them back,
 // checks that the Exif block survived, decodes the file again, gives it the source's access
-// and write times, and renames it to the first free final name without ever replacing a file.
+// and write times (with a gain map: its index and directory lead to a second image that WIC
+// decodes whole at the expected size), and renames it to the first free final name without ever replacing a file.
 // Returns the final path. On every failure the temporary file is gone when this returns.
 // The output bytes are consumed: once the file on disk has been read back equal to them they
 // are let go, so they do not sit beside the verification decode.
 std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
                           const PackedImage& packed, IWICImagingFactory* factory,
-                          std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot);
+                          std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot,
+                          ExpectedGainMap gainMap = {});
 
 }  // namespace vellumora

@@ -25,12 +25,14 @@ void AppendJpegSegment(Bytes& out, std::uint8_t marker, std::span<const std::uin
   byte_io::Append(out, payload);
 }
 
-Bytes BuildJpegOutput(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> exif,
-                      std::span<const std::uint8_t> xmp, std::span<const std::uint8_t> icc) {
+void CheckJpegStart(std::span<const std::uint8_t> encoded) {
   if (encoded.size() < 2 || encoded[0] != 0xFF || encoded[1] != 0xD8) {
     throw std::runtime_error("JPG 輸出不完整");
   }
-  Bytes out{0xFF, 0xD8};
+}
+
+void AppendJpegMetadata(Bytes& out, std::span<const std::uint8_t> exif, std::span<const std::uint8_t> xmp,
+                        std::span<const std::uint8_t> icc) {
   if (!exif.empty()) {
     AppendJpegSegment(out, kApp1, exif);
   }
@@ -63,6 +65,13 @@ Bytes BuildJpegOutput(std::span<const std::uint8_t> encoded, std::span<const std
       AppendJpegSegment(out, kApp2, payload);
     }
   }
+}
+
+Bytes BuildJpegOutput(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> exif,
+                      std::span<const std::uint8_t> xmp, std::span<const std::uint8_t> icc) {
+  CheckJpegStart(encoded);
+  Bytes out{0xFF, 0xD8};
+  AppendJpegMetadata(out, exif, xmp, icc);
   byte_io::Append(out, encoded.subspan(2));
   return out;
 }

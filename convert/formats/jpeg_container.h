@@ -23,6 +23,14 @@ inline constexpr std::size_t kJpegIccMaxProfile = kJpegIccChunkSize * kJpegIccMa
 // Throws when the payload does not fit one segment (65,534 bytes or more).
 void AppendJpegSegment(Bytes& out, std::uint8_t marker, std::span<const std::uint8_t> payload);
 
+// Refuses with "JPG 輸出不完整" an encoder result that does not start with the start-of-image marker.
+void CheckJpegStart(std::span<const std::uint8_t> encoded);
+
+// Appends the metadata segments in their order: APP1 Exif, APP1 XMP, APP2 ICC chunks; empty
+// inputs are left out. Throws with the user-facing message when one does not fit the format.
+void AppendJpegMetadata(Bytes& out, std::span<const std::uint8_t> exif, std::span<const std::uint8_t> xmp,
+                        std::span<const std::uint8_t> icc);
+
 // Returns the encoder's JPG with the metadata inserted right after its start-of-image marker:
 // APP1 Exif (the block as is, starting "Exif" 00 00), APP1 XMP, then the profile as APP2 ICC chunks.
 // Empty inputs are left out, so with no metadata the result equals `encoded`.

@@ -1,0 +1,262 @@
+#include "convert/formats/gain_map_metadata.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <cmath>
+#include <string>
+
+#include "convert/formats/byte_io.h"
+
+namespace vellumora {
+namespace {
+
+constexpr double kMillionths = 1e6;
+
+std::string_view AsText(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// A decimal number in XMP's notation: plain digits with an optional point and exponent.
+std::optional<double> NumberAt(std::string_view text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end == text.data()) return std::nullopt;
+  return value;
+}
+
+// Millionths as XMP writes them: "1.944321", "-0.5", "0".
+std::string DecimalOfMillionths(std::int64_t millionths) {
+  std::string text = millionths < 0 ? "-" : "";
+  const std::uint64_t magnitude = static_cast<std::uint64_t>(millionths < 0 ? -millionths : millionths);
+  text += std::to_string(magnitude / 1000000);
+  std::string fraction = std::to_string(magnitude % 1000000);
+  if (fraction != "0") {
+    fraction.insert(0, 6 - fraction.size(), '0');
+    while (fraction.back() == '0') fraction.pop_back();
+    text += "." + fraction;
+  }
+  return text;
+}
+
+// Entries of a TIFF directory, read with bounds checks in the structure's byte order.
+class TiffView {
+ public:
+  TiffView(std::span<const std::uint8_t> data, bool little) : data_(data), little_(little) {}
+  bool Has(std::uint64_t at, std::uint64_t width) const { return at <= data_.size() && data_.size() - at >= width; }
+  std::uint32_t Read(std::uint64_t at, int width) const {
+    std::uint32_t value = 0;
+    for (int i = 0; i < width; ++i) {
+      const std::uint32_t byte = data_[static_cast<std::size_t>(at) + (little_ ? width - 1 - i : i)];
+      value = (value << 8) | byte;
+    }
+    return value;
+  }
+  // The entry of `tag` in the directory at `ifd`: its type, count and where its value is.
+  struct Entry {
+    std::uint32_t type, count;
+    std::uint64_t value;
+  };
+  std::optional<Entry> Find(std::uint64_t ifd, std::uint16_t tag, std::uint64_t base) const {
+    if (!Has(ifd, 2)) return std::nullopt;
+    const std::uint32_t count = Read(ifd, 2);
+    if (!Has(ifd + 2, 12ull * count)) return std::nullopt;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint64_t at = ifd + 2 + 12ull * i;
+      if (Read(at, 2) != tag) continue;
+      const std::uint32_t type = Read(at + 2, 2), n = Read(at + 4, 4);
+      static constexpr std::uint64_t kSizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+      const std::uint64_t size = type < 13 ? kSizes[type] * n : 0;
+      const std::uint64_t value = size <= 4 ? at + 8 : base + Read(at + 8, 4);
+      if (size == 0 || !Has(value, size)) return std::nullopt;
+      return Entry{type, n, value};
+    }
+    return std::nullopt;
+  }
+  // The first value of a numeric entry, whatever its type.
+  std::optional<double> Number(const Entry& e) const {
+    const auto rational = [&](bool isSigned) -> std::optional<double> {
+      const std::uint32_t n = Read(e.value, 4), d = Read(e.value + 4, 4);
+      if (d == 0) return std::nullopt;
+      return isSigned ? double(static_cast<std::int32_t>(n)) / double(static_cast<std::int32_t>(d)) : double(n) / double(d);
+    };
+    switch (e.type) {
+      case 3: return double(Read(e.value, 2));
+      case 4: return double(Read(e.value, 4));
+      case 8: return double(static_cast<std::int16_t>(Read(e.value, 2)));
+      case 9: return double(static_cast<std::int32_t>(Read(e.value, 4)));
+      case 5: return rational(false);
+      case 10: return rational(true);
+      case 11: {
+        const std::uint32_t bits = Read(e.value, 4);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return double(f);
+      }
+      default: return std::nullopt;
+    }
+  }
+
+ private:
+  std::span<const std::uint8_t> data_;
+  bool little_;
+};
+
+std::optional<bool> ByteOrderAt(std::span<const std::uint8_t> data, std::size_t at) {
+  if (byte_io::HasAt(data, at, "II")) return true;
+  if (byte_io::HasAt(data, at, "MM")) return false;
+  return std::nullopt;
+}
+
+void AppendRational(Bytes& out, std::int64_t numerator, std::uint32_t denominator) {
+  byte_io::AppendBe32(out, static_cast<std::uint32_t>(numerator));
+  byte_io::AppendBe32(out, denominator);
+}
+
+constexpr std::string_view kXpacketBegin = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n";
+constexpr std::string_view kXpacketEnd = "\n<?xpacket end=\"w\"?>";
+
+Bytes Packet(std::string_view descriptions) {
+  std::string text(kXpacketBegin);
+  text += "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n";
+  text += descriptions;
+  text += "</rdf:RDF>\n</x:xmpmeta>";
+  text += kXpacketEnd;
+  return Bytes(text.begin(), text.end());
+}
+
+}  // namespace
+
+double GainMapHeadroom::ratio() const { return std::exp2(log2Millionths / kMillionths); }
+
+std::optional<GainMapHeadroom> UsableHeadroom(double ratio) {
+  // Up to 2^16: far beyond any display, and the millionths still fit 32 bits.
+  if (!std::isfinite(ratio) || ratio <= 1.0 || ratio > 65536.0) return std::nullopt;
+  const auto millionths = static_cast<std::int32_t>(std::lround(std::log2(ratio) * kMillionths));
+  if (millionths <= 0) return std::nullopt;
+  return GainMapHeadroom{millionths};
+}
+
+std::optional<double> HeadroomFromGainMapXmp(std::span<const std::uint8_t> xmp) {
+  const std::string_view text = AsText(xmp);
+  constexpr std::string_view kName = "HDRGainMap:HDRGainMapHeadroom";
+  for (std::size_t at = text.find(kName); at != std::string_view::npos; at = text.find(kName, at + 1)) {
+    std::size_t p = at + kName.size();
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n')) ++p;
+    if (p < text.size() && text[p] == '>') {  // the element form
+      ++p;
+    } else if (p + 1 < text.size() && text[p] == '=' && (text[p + 1] == '"' || text[p + 1] == '\'')) {
+      p += 2;
+    } else {
+      continue;  // the closing tag, or a name that only starts the same
+    }
+    while (p < text.size() && text[p] == ' ') ++p;
+    return NumberAt(text.substr(p));
+  }
+  return std::nullopt;
+}
+
+std::optional<double> HeadroomFromAppleMakerNote(std::span<const std::uint8_t> exif) {
+  constexpr std::size_t kTiff = 6;  // after "Exif" 00 00
+  const auto order = ByteOrderAt(exif, kTiff);
+  if (!order || exif.size() < kTiff + 8) return std::nullopt;
+  const auto tiffData = exif.subspan(kTiff);
+  const TiffView tiff(tiffData, *order);
+  const auto exifIfd = tiff.Find(tiff.Read(4, 4), 0x8769, 0);
+  if (!exifIfd || exifIfd->type != 4) return std::nullopt;
+  const auto makerNote = tiff.Find(tiff.Read(exifIfd->value, 4), 0x927C, 0);
+  if (!makerNote) return std::nullopt;
+
+  // "Apple iOS" 00, a version of two bytes, the byte order, then the directory; its offsets
+  // count from the MakerNote's first byte.
+  const auto note = tiffData.subspan(static_cast<std::size_t>(makerNote->value), makerNote->count);
+  constexpr std::string_view kApple{"Apple iOS\0", 10};
+  const auto noteOrder = ByteOrderAt(note, 12);
+  if (!byte_io::HasAt(note, 0, kApple) || !noteOrder) return std::nullopt;
+  const TiffView apple(note, *noteOrder);
+  const auto tag33 = apple.Find(14, 0x0021, 0), tag48 = apple.Find(14, 0x0030, 0);
+  if (!tag33 || !tag48) return std::nullopt;
+  const auto m33 = apple.Number(*tag33), m48 = apple.Number(*tag48);
+  if (!m33 || !m48 || !std::isfinite(*m33) || !std::isfinite(*m48)) return std::nullopt;
+
+  double stops;
+  if (*m33 < 1.0)
+    stops = *m48 <= 0.01 ? -20.0 * *m48 + 1.8 : -0.101 * *m48 + 1.601;
+  else
+    stops = *m48 <= 0.01 ? -70.0 * *m48 + 3.0 : -0.303 * *m48 + 2.303;
+  return std::exp2(std::max(stops, 0.0));
+}
+
+std::array<std::uint8_t, 256> GainMapRemapTable(const GainMapHeadroom& headroom) {
+  const double h = headroom.ratio(), log2H = headroom.log2Millionths / kMillionths;
+  std::array<std::uint8_t, 256> table{};
+  for (int v = 0; v < 256; ++v) {
+    const double x = v / 255.0;
+    const double linear = x < 0.081 ? x / 4.5 : std::pow((x + 0.099) / 1.099, 1.0 / 0.45);
+    const double remapped = std::log2(1.0 + (h - 1.0) * linear) / log2H;
+    table[v] = static_cast<std::uint8_t>(std::lround(std::clamp(remapped, 0.0, 1.0) * 255.0));
+  }
+  return table;
+}
+
+Bytes GainMapImageXmp(const GainMapHeadroom& headroom) {
+  const std::string max = DecimalOfMillionths(headroom.log2Millionths);
+  return Packet("<rdf:Description rdf:about=\"\" xmlns:hdrgm=\"" + std::string(kHdrGainMapNamespace) +
+                "\" hdrgm:Version=\"1.0\" hdrgm:GainMapMin=\"0\" hdrgm:GainMapMax=\"" + max +
+                "\" hdrgm:Gamma=\"1\" hdrgm:OffsetSDR=\"0\" hdrgm:OffsetHDR=\"0\" hdrgm:HDRCapacityMin=\"0\""
+                " hdrgm:HDRCapacityMax=\"" + max + "\" hdrgm:BaseRenditionIsHDR=\"False\"/>\n");
+}
+
+bool XmpHasGainMapProperties(std::span<const std::uint8_t> xmp) {
+  const std::string_view text = AsText(xmp);
+  return text.find(kHdrGainMapNamespace) != std::string_view::npos ||
+         text.find(kContainerNamespace) != std::string_view::npos;
+}
+
+std::optional<Bytes> PrimaryXmpWithGainMap(std::span<const std::uint8_t> xmp, std::size_t gainMapLength) {
+  // The items' properties are elements, not attributes: the same RDF, and ImageMagick's XMP
+  // parser reports an error for an attribute value with a slash inside an rdf:li.
+  const std::string description =
+      "<rdf:Description rdf:about=\"\" xmlns:hdrgm=\"" + std::string(kHdrGainMapNamespace) +
+      "\" xmlns:Container=\"" + std::string(kContainerNamespace) +
+      "\" xmlns:Item=\"http://ns.google.com/photos/1.0/container/item/\" hdrgm:Version=\"1.0\">\n"
+      "<Container:Directory><rdf:Seq>\n"
+      "<rdf:li rdf:parseType=\"Resource\"><Container:Item rdf:parseType=\"Resource\">"
+      "<Item:Semantic>Primary</Item:Semantic><Item:Mime>image/jpeg</Item:Mime></Container:Item></rdf:li>\n"
+      "<rdf:li rdf:parseType=\"Resource\"><Container:Item rdf:parseType=\"Resource\">"
+      "<Item:Semantic>GainMap</Item:Semantic><Item:Mime>image/jpeg</Item:Mime><Item:Length>" +
+      std::to_string(gainMapLength) +
+      "</Item:Length></Container:Item></rdf:li>\n</rdf:Seq></Container:Directory>\n</rdf:Description>\n";
+  if (xmp.empty()) return Packet(description);
+  if (XmpHasGainMapProperties(xmp)) return std::nullopt;
+  const std::size_t end = AsText(xmp).rfind("</rdf:RDF>");
+  if (end == std::string_view::npos) return std::nullopt;
+  Bytes out(xmp.begin(), xmp.begin() + static_cast<std::ptrdiff_t>(end));
+  byte_io::Append(out, description);
+  byte_io::Append(out, xmp.subspan(end));
+  return out;
+}
+
+Bytes IsoGainMapVersionPayload() {
+  Bytes out;
+  out.reserve(64);
+  byte_io::Append(out, kIsoGainMapIdentifier);
+  byte_io::AppendBe16(out, 0);  // minimum version a reader must understand
+  byte_io::AppendBe16(out, 0);  // the writer's version
+  return out;
+}
+
+Bytes IsoGainMapMetadataPayload(const GainMapHeadroom& headroom) {
+  Bytes out = IsoGainMapVersionPayload();
+  out.push_back(0x40);                                     // one channel; in the base image's colour space
+  AppendRational(out, 0, 1);                               // base headroom: SDR, log2 1
+  AppendRational(out, headroom.log2Millionths, 1000000);  // alternate (HDR) headroom
+  AppendRational(out, 0, 1);                               // gain map minimum
+  AppendRational(out, headroom.log2Millionths, 1000000);  // gain map maximum
+  AppendRational(out, 1, 1);                               // gamma
+  AppendRational(out, 0, 1);                               // base offset
+  AppendRational(out, 0, 1);                               // alternate offset
+  return out;
+}
+
+}  // namespace vellumora
