@@ -184,7 +184,9 @@ std::optional<double> HeadroomFromAppleMakerNote(std::span<const std::uint8_t> e
     stops = *m48 <= 0.01 ? -20.0 * *m48 + 1.8 : -0.101 * *m48 + 1.601;
   else
     stops = *m48 <= 0.01 ? -70.0 * *m48 + 3.0 : -0.303 * *m48 + 2.303;
-  return std::exp2(std::max(stops, 0.0));
+  const double headroom = std::exp2(std::max(stops, 0.0));
+  if (!std::isfinite(headroom)) return std::nullopt;
+  return headroom;
 }
 
 std::array<std::uint8_t, 256> GainMapRemapTable(const GainMapHeadroom& headroom) {

@@ -26,6 +26,8 @@ import subprocess
 import sys
 import time
 
+import gain_map_judge
+
 SKIP = 77
 
 # Fixtures that convert to both formats, with their upright size.
@@ -481,6 +483,37 @@ def without_gain_map_hvcc(data):
     return bytes(out)
 
 
+def with_gain_map_headroom(data, headroom=b"3.5"):
+    """The photograph with its hidden images' XMP stating a gain-map headroom, as newer iPhones
+    write it, in place of the version element (the same length, so nothing else moves)."""
+    version = b"<HDRGainMap:HDRGainMapVersion>65536</HDRGainMap:HDRGainMapVersion>"
+    stated = b"<HDRGainMap:HDRGainMapHeadroom>" + headroom + b"</HDRGainMap:HDRGainMapHeadroom>"
+    if len(stated) != len(version) or version not in data:
+        raise Failed("no gain-map XMP of the expected form in this photograph")
+    return data.replace(version, stated)
+
+
+def judge_gain_maps(case, results, hdr_names):
+    """The named outputs are gain-map JPEGs that the outside readers accept, with Apple's boost;
+    every other output has no gain-map parts. Skipped when the readers are not installed."""
+    tools = gain_map_judge.load_tools()
+    if tools is None:
+        print("gain-map readers missing (scripts/setup.sh installs them): gain-map checks skipped")
+        return
+    for name, r in results.items():
+        if "output" not in r:
+            continue
+        output = unix_path(r["output"])
+        if name in hdr_names:
+            problems, figures = gain_map_judge.judge_gain_map_jpeg(
+                output, unix_path(r["source"]), os.path.join(case.work, "gain-map-" + name), tools)
+            print(f"{name}: gain map {figures}")
+        else:
+            problems = gain_map_judge.judge_sdr_jpeg(output, tools, unix_path(r["source"]))
+        for problem in problems:
+            case.expect(False, f"{name}: {problem}")
+
+
 def case_photos(args, names):
     """Real photographs to JPG: upright size, pixels close to heif-convert's, metadata carried;
     or the design's message for one that cannot be a JPG."""
@@ -499,10 +532,16 @@ def case_photos(args, names):
     derived = {}
     if "pug.heic" in names:
         with open(os.path.join(case.folder, "pug.heic"), "rb") as f:
-            tampered = without_gain_map_hvcc(f.read())
+            original = f.read()
+        tampered = without_gain_map_hvcc(original)
         with open(os.path.join(case.folder, "pug-gain-map-without-hvcC.heic"), "wb") as f:
             f.write(tampered)
         derived["pug-gain-map-without-hvcC.heic"] = "pug.heic"
+        # pug.heic states one of the two MakerNote tags of its headroom only, so it stays an SDR
+        # JPG; this copy states it in the gain map's XMP and becomes a gain-map JPEG.
+        with open(os.path.join(case.folder, "pug-headroom.heic"), "wb") as f:
+            f.write(with_gain_map_headroom(original))
+        derived["pug-headroom.heic"] = "pug.heic"
     failing = any(PHOTOS[n][2] for n in names)
     code, report = case.convert("JPG")
     case.expect(code == (1 if failing else 0), f"exit code {code}")
@@ -536,6 +575,7 @@ def case_photos(args, names):
             continue
         same = run("compare", "-metric", "AE", unix_path(r["output"]), unix_path(b["output"]), "null:")
         case.expect(same.stderr.decode().strip() == "0", f"{name}: {same.stderr.decode().strip()} pixels differ from {base}'s")
+    judge_gain_maps(case, done, {"pug-headroom.heic"})
     leftovers = [n for n in os.listdir(case.folder) if n.startswith(".vellumora-")]
     case.expect(not leftovers, f"temporary files left: {leftovers}")
     case.finish()
@@ -574,6 +614,8 @@ def case_200mp(args):
         value = 10 * math.log10(255 * 255 / mse) if mse else float("inf")
         print(f"200MP.heic: JPG PSNR {value:.1f} dB against heif-convert")
         case.expect(value >= JPG_PSNR_PHOTO, f"JPG PSNR {value:.1f} dB below {JPG_PSNR_PHOTO}")
+    # Samsung's gain map comes with the photograph's own hdrgm XMP: the JPG stays SDR.
+    judge_gain_maps(case, {"200MP.heic": r}, set())
     case.finish()
 
 

@@ -62,10 +62,13 @@ def _wrong_fields(meta, stops):
             if not all(isinstance(v, (int, float)) and abs(v - e) < 1e-3 for v in as_list(meta.get(k)))]
 
 
-def judge_sdr_jpeg(jpg_path, tools):
-    """Problems when a JPG that should be a plain picture carries a second image or hdrgm XMP."""
-    groups = sorted({k.split(":")[0] for k in _tags(tools, jpg_path)
-                     if k.startswith(("MPF0:", "MPImage", "XMP-hdrgm:", "XMP-GContainer:"))})
+def judge_sdr_jpeg(jpg_path, tools, source_path=None):
+    """Problems when a JPG that should be a plain picture carries a second image or hdrgm XMP
+    (beyond what the source's own XMP, carried over as it is, already says)."""
+    def parts(path):
+        return {k.split(":")[0] for k in _tags(tools, path)
+                if k.startswith(("MPF0:", "MPImage", "XMP-hdrgm:", "XMP-GContainer:"))}
+    groups = sorted(parts(jpg_path) - (parts(source_path) if source_path else set()))
     return [f"{os.path.basename(jpg_path)} has gain-map parts: {', '.join(groups)}"] if groups else []
 
 
