@@ -103,6 +103,15 @@ add_photo() {  # path label
   if [ -s "$1" ]; then set_files+=("$1"); set_names+=("$2"); else say "skipping $2: $1 is absent"; fi
 }
 add_photo "$samples/pillow-heif/pug.heic" "pug.heic (iPhone 13 Pro grid 4032x3024, 48 tiles)"
+# The same photograph with its gain map's headroom stated in the gain map's XMP: its JPG is a
+# gain-map JPEG (pug.heic's is not, it states one of the two MakerNote tags only), so the two
+# rows differ by what the gain map costs.
+if [ -s "$samples/pillow-heif/pug.heic" ] && [ ! -s "$photos/pug-headroom.heic" ]; then
+  python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import e2e_convert as e
+open(sys.argv[3], "wb").write(e.with_gain_map_headroom(open(sys.argv[2], "rb").read()))' \
+    "$repo/tests/e2e" "$samples/pillow-heif/pug.heic" "$photos/pug-headroom.heic"
+fi
+add_photo "$photos/pug-headroom.heic" "pug-headroom.heic (the same, with a gain-map JPG)"
 add_photo "$samples/metadata-extractor-images/IMG_1034.heic" "IMG_1034.heic (iPhone 8 grid 4032x3024)"
 add_photo "$samples/metadata-extractor-images/Issue 487.heic" "Issue 487.heic (Samsung S10+ grid 4032x3024, rotated)"
 add_photo "$photos/large-12mp.heic" "large-12mp.heic (ours: single image 4032x3024)"

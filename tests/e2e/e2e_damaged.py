@@ -288,6 +288,19 @@ def without_metadata(data, fmt):
         pos = end
 
 
+GAIN_MAPS = collections.Counter()  # outputs with a gain map, per run
+
+
+def gain_map_decodes(path):
+    """A JPG with an MPF index has a second image that exiftool extracts and ImageMagick decodes."""
+    with open(path, "rb") as f:
+        if b"MPF\0" not in f.read():
+            return True
+    GAIN_MAPS["written"] += 1
+    second = e2e.run("exiftool", "-b", "-MPImage2", path).stdout
+    return bool(second) and e2e.run("identify", "-regard-warnings", "jpeg:-", input=second).returncode == 0
+
+
 def decodes(outputs, fmt):
     """{path: (width, height)} for outputs that decode whole as the asked kind, {path: problem}
     for the others. Damaged Exif, XMP and ICC bytes are carried over as they were, and
@@ -311,6 +324,8 @@ def decodes(outputs, fmt):
             problems[path] = f"identify: {(result.stderr or result.stdout).decode(errors='replace').strip()[:200]}"
         elif fmt == "PNG" and e2e.run("pngcheck", "-q", path).returncode != 0:
             problems[path] = "pngcheck refuses it"
+        elif fmt == "JPG" and not gain_map_decodes(path):
+            problems[path] = "its gain map, named by the MPF index, does not decode"
         else:
             problems[path] = (int(lines[1]), int(lines[2]))
     return problems
@@ -437,6 +452,11 @@ def sources_of(args):
     paths = [os.path.join(args.samples, p) for p in samples if os.path.exists(os.path.join(args.samples, p))]
     paths += [os.path.join(args.fixtures, p) for p in FIXTURES]
     sources = []
+    # With the phone photographs, an iPhone photograph whose gain map becomes a gain-map JPEG.
+    pug = os.path.join(args.samples, "pillow-heif", "pug.heic")
+    if args.large and os.path.exists(pug):
+        with open(pug, "rb") as f:
+            sources.append(("pug-headroom.heic", e2e.with_gain_map_headroom(f.read())))
     for path in paths:
         if not os.path.exists(path):
             print(f"test photograph missing: {path}")
@@ -482,6 +502,8 @@ def main():
           + f", {time.monotonic() - started:.0f} s")
     origin = {name: text.split(":")[0] for name, _, text in made}
     made_of, converted_of = collections.Counter(origin.values()), collections.Counter(origin[n] for t in tallies for n in t.converted)
+    if GAIN_MAPS:
+        print(f"JPGs with a gain map: {GAIN_MAPS['written']}")
     print("converted per photograph: " + ", ".join(f"{n} {converted_of[n]}/{made_of[n]}" for n in sorted(made_of)))
     messages = collections.Counter(m for t in tallies for _, m in t.failed)
     for message, n in messages.most_common(args.messages):
