@@ -1,5 +1,6 @@
 #include "convert/gain_map.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <string_view>

@@ -220,7 +220,7 @@ if want stages; then
   echo "== Stages of one conversion under Wine (median ms over $reps runs; stage timing build) =="
   for i in "${!set_files[@]}"; do
     f="${set_files[$i]}"
-    case "$f" in *pug.heic|*large-12mp.heic) ;; *) continue ;; esac
+    case "$f" in *pug.heic|*pug-headroom.heic|*large-12mp.heic) ;; *) continue ;; esac
     for fmt in JPG PNG; do
       res="$(wine "$win/bench/stage_bench.exe" --repeat "$reps" --format "$fmt" --quality 75 --out "$(winpath "$out")" "$(winpath "$f")" 2>&1 | grep '^RESULT' || true)"
       echo "${set_names[$i]} -> $fmt:"
