@@ -27,6 +27,17 @@ run_ctest() {  # run_ctest NAME BUILD_DIR [ctest args...]
     local f t
     f="$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/')"
     t="$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2/')"
+    # A Wine program now and then dies at start, before printing a line (seen once in some
+    # thousand runs, never reproduced): one or two failed tests are run once more, and those that
+    # pass then are named loudly instead of counted as failures. Anything that fails twice counts.
+    if [ "$f" -gt 0 ] && [ "$f" -le 2 ] && [ "$name" = windows ]; then
+      local flaky; flaky="$(grep -oE 'Test +#[0-9]+: [^ ]+ \.+\*+Failed' "$log" | sed -E 's/ \.+.*//' | paste -sd, -)"
+      echo "== running the failed Windows tests once more: $flaky"
+      if ctest --test-dir "$dir" --output-on-failure --rerun-failed; then
+        echo "!!! passed only when run again (look at them if this repeats): $flaky"
+        f=0 rc=0
+      fi
+    fi
     passed=$((passed + t - f)); failed=$((failed + f))
   elif [ "$rc" -ne 0 ]; then
     failed=$((failed + 1))
