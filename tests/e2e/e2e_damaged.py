@@ -288,9 +288,6 @@ def without_metadata(data, fmt):
         pos = end
 
 
-GAIN_MAPS = collections.Counter()  # outputs with a gain map, per run
-
-
 def gain_map_decodes(path):
     """A JPG with an MPF index has a second image that exiftool extracts and ImageMagick decodes."""
     with open(path, "rb") as f:
@@ -299,7 +296,6 @@ def gain_map_decodes(path):
     second = e2e.run("exiftool", "-b", "-MPImage2", path).stdout
     if not second and not e2e.run("exiftool", "-s3", "-NumberOfImages", path).stdout.strip():
         return True  # those bytes were the picture's, not an index
-    GAIN_MAPS["written"] += 1
     return bool(second) and e2e.run("identify", "-regard-warnings", "jpeg:-", input=second).returncode == 0
 
 
@@ -504,8 +500,6 @@ def main():
           + f", {time.monotonic() - started:.0f} s")
     origin = {name: text.split(":")[0] for name, _, text in made}
     made_of, converted_of = collections.Counter(origin.values()), collections.Counter(origin[n] for t in tallies for n in t.converted)
-    if GAIN_MAPS:
-        print(f"JPGs with a gain map: {GAIN_MAPS['written']}")
     print("converted per photograph: " + ", ".join(f"{n} {converted_of[n]}/{made_of[n]}" for n in sorted(made_of)))
     messages = collections.Counter(m for t in tallies for _, m in t.failed)
     for message, n in messages.most_common(args.messages):

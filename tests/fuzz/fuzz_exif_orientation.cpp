@@ -1,12 +1,15 @@
 // NormalizeExifOrientation on arbitrary HEIF Exif blocks: only the listed messages may be thrown, the
 // result is a framed TIFF block that differs from the input in at most the two Orientation value
-// bytes, and normalising the result again (as a block with offset 6) changes nothing.
+// bytes, and normalising the result again (as a block with offset 6) changes nothing. The gain map's
+// headroom read from the kept block's MakerNote is a finite ratio of at least 1, or nothing.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 
 #include "convert/formats/exif_orientation.h"
+#include "convert/formats/gain_map_metadata.h"
 #include "fuzz_check.h"
 
 using vellumora::Bytes;
@@ -24,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   Require(kept.size() >= 14, "kept Exif shorter than its header");
+  if (const auto h = vellumora::HeadroomFromAppleMakerNote(kept)) Require(std::isfinite(*h) && *h >= 1.0, "headroom");
   Require(Bytes(kept.begin(), kept.begin() + 6) == Bytes(vellumora::kExifMarker.begin(), vellumora::kExifMarker.end()),
           "kept Exif without marker");
   // The kept bytes are a tail of the block, either as they are or behind a prepended marker.

@@ -1,16 +1,20 @@
 // StripXmpOrientation on arbitrary packets: never longer than the input, and on small inputs identical
-// to the two regular-expression replacements it stands for.
+// to the two regular-expression replacements it stands for. A gain map's headroom read from it is
+// usable only as a positive number of stops.
 #include <cstddef>
 #include <cstdint>
 #include <regex>
 #include <string>
 
+#include "convert/formats/gain_map_metadata.h"
 #include "convert/formats/xmp_orientation.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const vellumora::Bytes stripped = vellumora::StripXmpOrientation({data, size});
   vellumora::fuzz::Require(stripped.size() <= size, "stripped packet grew");
+  if (const auto h = vellumora::HeadroomFromGainMapXmp({data, size}); h && vellumora::UsableHeadroom(*h))
+    vellumora::fuzz::Require(vellumora::UsableHeadroom(*h)->log2Millionths > 0, "usable headroom");
   // Each removal takes 20 (attribute) or 38 (element) bytes.
   vellumora::fuzz::Require((size - stripped.size()) % 2 == 0, "removed an odd number of bytes");
   if (size <= 1024) {
