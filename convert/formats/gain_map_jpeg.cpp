@@ -32,18 +32,6 @@ void AppendMpfEntry(Bytes& out, std::uint16_t tag, std::uint16_t type, std::uint
   byte_io::AppendBe32(out, value);
 }
 
-// The marker segments before the start of scan, each as its marker and payload.
-template <typename Visit>
-void ForEachSegment(std::span<const std::uint8_t> image, Visit visit) {
-  if (image.size() < 4 || image[0] != 0xFF || image[1] != 0xD8) Fail();
-  for (std::size_t p = 2; image.size() - p >= 4 && image[p] == 0xFF && image[p + 1] != 0xDA;) {
-    const std::size_t length = byte_io::ReadBe16(image, p + 2);
-    if (length < 2 || image.size() - (p + 2) < length) Fail();
-    visit(image[p + 1], image.subspan(p + 4, length - 2), p + 4);
-    p += 2 + length;
-  }
-}
-
 // The number that follows `name` after `after` in the text, up to the next "<", when there is one.
 std::optional<std::uint64_t> NumberAfter(std::string_view text, std::string_view after, std::string_view name) {
   const std::size_t from = text.find(after);
@@ -109,7 +97,8 @@ std::span<const std::uint8_t> FindGainMapImage(std::span<const std::uint8_t> fil
   std::optional<std::uint64_t> directoryLength;
   std::span<const std::uint8_t> index;
   std::size_t indexAt = 0;
-  ForEachSegment(file, [&](std::uint8_t marker, std::span<const std::uint8_t> payload, std::size_t at) {
+  if (file.size() < 4 || file[0] != 0xFF || file[1] != 0xD8) Fail();
+  const bool whole = ForEachJpegSegment(file, [&](std::uint8_t marker, std::span<const std::uint8_t> payload, std::size_t at) {
     if (marker == kApp1 && !directoryLength && byte_io::HasAt(payload, 0, kJpegXmpIdentifier)) {
       const std::string_view text(reinterpret_cast<const char*>(payload.data()), payload.size());
       directoryLength = NumberAfter(text, "<Item:Semantic>GainMap<", "<Item:Length>");
@@ -117,7 +106,9 @@ std::span<const std::uint8_t> FindGainMapImage(std::span<const std::uint8_t> fil
       index = payload.subspan(kMpfIdentifier.size());
       indexAt = at + kMpfIdentifier.size();
     }
+    return true;
   });
+  if (!whole) Fail();
   // The index as written: big-endian, the three entries, two images.
   if (!directoryLength || index.size() < kMpfEntriesOffset + 32 || !byte_io::HasAt(index, 0, std::string_view("MM\0\x2A", 4)) ||
       byte_io::ReadBe32(index, 4) != 8 || byte_io::ReadBe16(index, 8) != kMpfIfdEntries ||

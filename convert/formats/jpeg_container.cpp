@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::uint8_t kApp1 = 0xE1;
 constexpr std::uint8_t kApp2 = 0xE2;
-constexpr std::uint8_t kStartOfScan = 0xDA;
 
 }  // namespace
 
@@ -77,29 +76,15 @@ Bytes BuildJpegOutput(std::span<const std::uint8_t> encoded, std::span<const std
 }
 
 Bytes FindJpegExif(std::span<const std::uint8_t> file) {
-  if (file.size() < 6) {
-    return {};
-  }
-  std::size_t p = 2;
-  for (;;) {
-    // Here at least four bytes remain from p.
-    if (file[p] != 0xFF || file[p + 1] == kStartOfScan) {
-      return {};
-    }
-    const std::uint8_t marker = file[p + 1];
-    const std::size_t length = byte_io::ReadBe16(file, p + 2);
-    if (length < 2 || file.size() - (p + 2) < length) {
-      throw std::runtime_error("JPG 區塊不完整");
-    }
-    if (marker == kApp1 && length >= 8 && byte_io::HasAt(file, p + 4, kExifMarker)) {
-      const auto payload = file.subspan(p + 4, length - 2);
-      return Bytes(payload.begin(), payload.end());
-    }
-    p += 2 + length;
-    if (file.size() - p < 4) {
-      return {};
-    }
-  }
+  Bytes exif;
+  if (file.size() < 2) return exif;
+  const bool whole = ForEachJpegSegment(file, [&](std::uint8_t marker, std::span<const std::uint8_t> payload, std::size_t) {
+    if (marker != kApp1 || payload.size() < 6 || !byte_io::HasAt(payload, 0, kExifMarker)) return true;
+    exif.assign(payload.begin(), payload.end());
+    return false;
+  });
+  if (!whole) throw std::runtime_error("JPG 區塊不完整");
+  return exif;
 }
 
 }  // namespace vellumora

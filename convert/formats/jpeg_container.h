@@ -5,6 +5,7 @@
 #include <span>
 #include <string_view>
 
+#include "convert/formats/byte_io.h"
 #include "convert/formats/bytes.h"
 
 namespace vellumora {
@@ -36,6 +37,20 @@ void AppendJpegMetadata(Bytes& out, std::span<const std::uint8_t> exif, std::spa
 // Empty inputs are left out, so with no metadata the result equals `encoded`.
 Bytes BuildJpegOutput(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> exif,
                       std::span<const std::uint8_t> xmp, std::span<const std::uint8_t> icc);
+
+// Walks the marker segments after the start-of-image marker, up to the start of scan or the first
+// byte that starts no marker, calling visit(marker, payload, payload's offset) for each until it
+// returns false. Returns false when a segment's length is below 2 or runs past the end of the file.
+template <typename Visit>
+bool ForEachJpegSegment(std::span<const std::uint8_t> file, Visit visit) {
+  for (std::size_t p = 2; file.size() - p >= 4 && file[p] == 0xFF && file[p + 1] != 0xDA;) {
+    const std::size_t length = byte_io::ReadBe16(file, p + 2);
+    if (length < 2 || file.size() - (p + 2) < length) return false;
+    if (!visit(file[p + 1], file.subspan(p + 4, length - 2), p + 4)) return true;
+    p += 2 + length;
+  }
+  return true;
+}
 
 // Walks the marker segments before the start of scan and returns the payload of the first APP1 Exif
 // segment ("Exif" 00 00 included), or empty when there is none. Throws on a segment whose length is
