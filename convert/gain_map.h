@@ -20,13 +20,10 @@ struct PreparedGainMap {
   std::uint32_t height = 0;
 };
 
-// The primary image's Apple gain map, decoded upright, its values remapped for the gain-map
-// JPEG and encoded through WIC at the photograph's quality. Nothing, and the output is the
-// ordinary JPG, when the photograph has no such gain map or it cannot be carried faithfully: no
-// usable headroom in the gain map's XMP or the MakerNote, the photograph's XMP already has
-// gain-map or container properties of its own or has no place for the directory, the merged
-// XMP would not fit its JPEG segment, the gain map does not decode or its size does not fit the
-// picture's (`width` × `height`, upright). Never throws.
+// The primary image's gain map as `ReadGainMap` gives it, encoded through WIC at the
+// photograph's quality. Nothing, and the output is the ordinary JPG, when `ReadGainMap` gives
+// nothing, the photograph's XMP has no place for the directory or the merged XMP would not fit
+// its JPEG segment. Never throws.
 std::optional<PreparedGainMap> PrepareGainMap(const OpenedHeif& heif, const ExtractedMetadata& metadata,
                                               std::uint32_t width, std::uint32_t height,
                                               IWICImagingFactory* factory, int quality) noexcept;

@@ -4,22 +4,35 @@
 # flags: the decoding floor) and scripts/release.sh (what the notices and the SBOM say).
 
 # --- Pinned releases: the only place that names them ------------------------------------------
-# The checksum is of the tar stream inside the .tar.gz (`gzip -dc FILE | sha256sum`): it depends
-# only on the commit and the folder prefix of `git archive`, while the gzip bytes around it can
-# differ between tools.
+# `*_tar_sha256` is of the tar stream inside the .tar.gz (`gzip -dc FILE | sha256sum`): for a
+# `git archive` it depends only on the commit and the folder prefix, while the gzip bytes around
+# it can differ between tools. `*_file_sha256`, where set, is of the .tar.gz itself: a published
+# release tarball is one fixed file. `*_source` says in words what the archive is (notices, SBOM).
 heif_version=1.23.1
 heif_tag=v1.23.1
 heif_commit=2c4bbb54c2738d4a5efbbe3e5fa1d5d76bb88eb0
 heif_tar_sha256=3ed2956b7b15820f88c0477743e1da521c6e61c2d0a6ee947b8d1cab1e06abf6
+heif_file_sha256=
 heif_repository=https://github.com/strukturag/libheif
-de265_version=1.1.1
-de265_tag=v1.1.1
-de265_commit=4dd701fffac01632ffd5cabc5ef10deb56accba1
-de265_tar_sha256=0a1eaabebcb769ff7b029988dfab747d7ea994a17219e8f89e8eb3046822c77f
+heif_download=$heif_repository/archive/refs/tags/$heif_tag.tar.gz
+heif_source="git archive of tag $heif_tag, commit $heif_commit"
+# libde265 1.1.3 is its release tarball, byte-identical to Debian's libde265_1.1.3.orig.tar.gz
+# (source package 1.1.3-1, whose size and SHA-256 stand in Debian's signed Sources index); the
+# tarball names no commit.
+de265_version=1.1.3
+de265_tag=v1.1.3
+de265_commit=
+de265_tar_sha256=081709ea6e83496e421a21c2616a511e222e3a1586ffb41affaf3f48d8af1419
+de265_file_sha256=554228bd17788c99a7e63b37ab5634722190e6e2bf60c1dcb01cef328e133905
 de265_repository=https://github.com/strukturag/libde265
+de265_download=$de265_repository/releases/download/$de265_tag/libde265-$de265_version.tar.gz
+de265_source="release tarball of tag $de265_tag (= Debian's libde265_1.1.3.orig.tar.gz), SHA-256 $de265_file_sha256"
 
 # Bump whenever the built libraries change (flags, patches, options), so that caches rebuild.
-heif_deps_recipe=r7
+heif_deps_recipe=r8
+
+# The sanitizers of the decoder fuzz target's build of the same sources (scripts/fuzz.sh).
+heif_deps_sanitizer_flags="-fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined"
 
 heif_deps_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -32,9 +45,10 @@ tar_stream_sha256() {
   echo "$sum"
 }
 
-# check_archive FILE EXPECTED_SHA256: one line on stderr and 1 when FILE is damaged or differs.
+# check_archive FILE TAR_SHA256 [FILE_SHA256]: one line on stderr and 1 when FILE is damaged or
+# differs from the pinned release (its tar stream, and the file itself when that sum is given).
 check_archive() {
-  local file="$1" expected="$2" sum
+  local file="$1" expected="$2" expected_file="${3:-}" sum
   if ! sum="$(tar_stream_sha256 "$file")"; then
     heif_deps_say "refusing $file: it is damaged or cut short (gzip cannot read it to the end)"
     return 1
@@ -43,17 +57,22 @@ check_archive() {
     heif_deps_say "refusing $file: its tar stream has SHA-256 $sum, the pinned release has $expected"
     return 1
   fi
+  if [ -n "$expected_file" ] && sum="$(sha256sum < "$file" | cut -d' ' -f1)" && [ "$sum" != "$expected_file" ]; then
+    heif_deps_say "refusing $file: the file has SHA-256 $sum, the pinned release tarball has $expected_file"
+    return 1
+  fi
 }
 
-# upstream_source NAME VERSION TAG TAR_SHA256 REPOSITORY DOWNLOADS
+# upstream_source NAME VERSION TAR_SHA256 FILE_SHA256 URL DOWNLOADS
 # Prints the path of the checked release archive NAME-VERSION.tar.gz. It comes from the sources
 # folder (VELLUMORA_DEPS_SOURCES, by default ../shared/deps beside the repository when that
 # exists; a checked copy is kept in DOWNLOADS), else from DOWNLOADS when an earlier copy or
-# download is there, else from the upstream
-# repository's tag archive. Returns 1 with one line on stderr when an archive is found but is
-# wrong (damaged, tampered, another version): never built. Returns 2 when none can be had at all.
+# download is there, else from URL (the upstream tag archive or release tarball). FILE_SHA256 may
+# be empty (a tag archive's gzip bytes vary). Returns 1 with one line on stderr when an archive
+# is found but is wrong (damaged, tampered, another version): never built. Returns 2 when none
+# can be had at all.
 upstream_source() {
-  local name="$1" version="$2" tag="$3" sum="$4" repository="$5" downloads="$6"
+  local name="$1" version="$2" sum="$3" file_sum="$4" url="$5" downloads="$6"
   local want="$name-$version.tar.gz" dir="${VELLUMORA_DEPS_SOURCES:-}"
   if [ -z "$dir" ] && [ -d "${heif_deps_repo:?}/../shared/deps" ]; then
     dir="$(cd "$heif_deps_repo/../shared/deps" && pwd)"
@@ -73,7 +92,7 @@ upstream_source() {
       fi
       return 1
     fi
-    check_archive "$dir/$want" "$sum" || return 1
+    check_archive "$dir/$want" "$sum" "$file_sum" || return 1
     # A checked copy in the cache serves clones elsewhere that have no sources folder beside them.
     if [ ! -f "$downloads/$want" ]; then
       mkdir -p "$downloads" && cp "$dir/$want" "$downloads/.$want.part" && mv "$downloads/.$want.part" "$downloads/$want"
@@ -82,19 +101,19 @@ upstream_source() {
     return 0
   fi
   mkdir -p "$downloads"
-  if [ -f "$downloads/$want" ] && check_archive "$downloads/$want" "$sum" 2>/dev/null; then
+  if [ -f "$downloads/$want" ] && check_archive "$downloads/$want" "$sum" "$file_sum" 2>/dev/null; then
     echo "$downloads/$want"
     return 0
   fi
   rm -f "$downloads/$want"
   command -v curl >/dev/null || return 2
   local part="$downloads/.$want.part"
-  heif_deps_say "downloading $name $version ($tag) from $repository"
-  if ! curl -fsSL --max-time 300 -o "$part" "$repository/archive/refs/tags/$tag.tar.gz" 2>/dev/null; then
+  heif_deps_say "downloading $name $version from $url"
+  if ! curl -fsSL --max-time 300 -o "$part" "$url" 2>/dev/null; then
     rm -f "$part"
     return 2
   fi
-  check_archive "$part" "$sum" || { rm -f "$part"; return 1; }
+  check_archive "$part" "$sum" "$file_sum" || { rm -f "$part"; return 1; }
   mv "$part" "$downloads/$want"
   echo "$downloads/$want"
 }
@@ -109,7 +128,7 @@ patch_summaries() {
   echo "${out:-none}"
 }
 
-# build_heif_deps TOOLCHAIN_FILE|native DE265_TARBALL DE265_VERSION HEIF_TARBALL HEIF_VERSION PREFIX LOG_DIR
+# build_heif_deps TOOLCHAIN_FILE|native|sanitized DE265_TARBALL DE265_VERSION HEIF_TARBALL HEIF_VERSION PREFIX LOG_DIR
 # Unpacks both tarballs into a temporary folder, applies scripts/patches/libde265-VERSION/*.patch
 # and scripts/patches/libheif-VERSION/*.patch (name order, patch -p1; a patch that does not apply
 # stops the build: the versions are pinned), builds and installs into PREFIX.tmp and renames it to
@@ -141,7 +160,11 @@ build_heif_deps() {
   local common_flags=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$stage"
                       -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=OFF)
   local extra_flags=""
-  if [ "$toolchain" != native ]; then
+  if [ "$toolchain" = sanitized ]; then
+    # The decoder fuzz target's build: clang, AddressSanitizer and UBSan, coverage for libFuzzer.
+    common_flags+=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    extra_flags="$heif_deps_sanitizer_flags"
+  elif [ "$toolchain" != native ]; then
     common_flags+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
     # GCC for Windows cannot keep the stack 32-byte aligned, so an AVX2 or AVX-512 kernel that
     # spills a vector register with an aligned move can fault; the assembler makes those moves

@@ -73,7 +73,7 @@ rm -f "$setup_log"
 # shellcheck disable=SC1091
 source "$repo/.deps.env"
 versions="$VELLUMORA_DEPS_DIR/VERSIONS"
-dep() { awk -v k="$1" '$1 == k {print $2}' "$versions"; }
+dep() { awk -v k="$1" '$1 == k {sub(/^[^ ]+ /, ""); print}' "$versions"; }
 [ "$(dep origin)" = upstream ] || die "the decoder libraries in $VELLUMORA_DEPS_DIR are Debian's older fallback, not the pinned upstream releases: a release needs scripts/setup.sh with the upstream sources (VELLUMORA_DEPS_SOURCES or a download)"
 build="$repo/build/release"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -114,9 +114,11 @@ facts=(
   VERSION="$version" COMMIT="$commit" EPOCH="$SOURCE_DATE_EPOCH"
   LIBHEIF_VERSION="$(dep libheif)" LIBHEIF_TAG="$(dep libheif_tag)" LIBHEIF_COMMIT="$(dep libheif_commit)"
   LIBHEIF_REPOSITORY="$(dep libheif_repository)" LIBHEIF_TAR_SHA256="$(dep libheif_tar_sha256)"
+  LIBHEIF_SOURCE="$(dep libheif_source)" LIBHEIF_DOWNLOAD="$(dep libheif_download)"
   LIBHEIF_PATCHES="$(patch_summaries libheif "$(dep libheif)")"
   LIBDE265_VERSION="$(dep libde265)" LIBDE265_TAG="$(dep libde265_tag)" LIBDE265_COMMIT="$(dep libde265_commit)"
   LIBDE265_REPOSITORY="$(dep libde265_repository)" LIBDE265_TAR_SHA256="$(dep libde265_tar_sha256)"
+  LIBDE265_SOURCE="$(dep libde265_source)" LIBDE265_DOWNLOAD="$(dep libde265_download)"
   LIBDE265_PATCHES="$(patch_summaries libde265 "$(dep libde265)")"
   MINGW_DEBIAN_VERSION="$(deb_version mingw-w64-x86-64-dev)"
   MINGW_VERSION="$(deb_version mingw-w64-x86-64-dev | sed 's/-.*//')"

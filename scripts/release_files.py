@@ -238,13 +238,15 @@ def sbom(out, *assignments):
         return p
 
     def decoder_package(name, key):
-        """An upstream release as set-up checked it: repository, tag, commit, tar-stream SHA-256."""
+        """An upstream release as set-up checked it: repository, tag, what the archive is, its SHA-256."""
+        commit = v[f"{key}_COMMIT"]
         p = package(f"SPDXRef-Package-{name}", name, v[f"{key}_VERSION"], "LGPL-3.0-or-later",
-                    f"git+{v[f'{key}_REPOSITORY']}.git@{v[f'{key}_COMMIT']}", "Organization: Struktur AG",
-                    comment=f"Upstream release {v[f'{key}_TAG']} (commit {v[f'{key}_COMMIT']}); source "
+                    f"git+{v[f'{key}_REPOSITORY']}.git@{commit}" if commit not in ("", "-") else v[f"{key}_DOWNLOAD"],
+                    "Organization: Struktur AG",
+                    comment=f"Upstream release {v[f'{key}_TAG']} ({v[f'{key}_SOURCE']}); source "
                             f"archive checked by the SHA-256 of its tar stream, {v[f'{key}_TAR_SHA256']}. "
                             f"Patches: {v[f'{key}_PATCHES']}.")
-        p["sourceInfo"] = f"git archive of tag {v[f'{key}_TAG']} of {v[f'{key}_REPOSITORY']}"
+        p["sourceInfo"] = f"{v[f'{key}_SOURCE']} of {v[f'{key}_REPOSITORY']}"
         p["externalRefs"] = [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
                               "referenceLocator": "pkg:github/" + "/".join(v[f"{key}_REPOSITORY"].rstrip("/").split("/")[-2:]) + "@" + v[f"{key}_TAG"]}]
         return p

@@ -104,8 +104,8 @@ pick_served() {
 
 origin=upstream
 heif_rc=0 de265_rc=0
-heif_tar="$(upstream_source libheif "$heif_version" "$heif_tag" "$heif_tar_sha256" "$heif_repository" "$downloads")" || heif_rc=$?
-de265_tar="$(upstream_source libde265 "$de265_version" "$de265_tag" "$de265_tar_sha256" "$de265_repository" "$downloads")" || de265_rc=$?
+heif_tar="$(upstream_source libheif "$heif_version" "$heif_tar_sha256" "$heif_file_sha256" "$heif_download" "$downloads")" || heif_rc=$?
+de265_tar="$(upstream_source libde265 "$de265_version" "$de265_tar_sha256" "$de265_file_sha256" "$de265_download" "$downloads")" || de265_rc=$?
 # A wrong archive (damaged, tampered, another version) is never built, nor replaced by another.
 if [ $heif_rc -eq 1 ] || [ $de265_rc -eq 1 ]; then exit 1; fi
 if [ $heif_rc -ne 0 ] || [ $de265_rc -ne 0 ]; then
@@ -129,10 +129,10 @@ else
   {
     printf 'libheif %s\nlibde265 %s\nrecipe %s\norigin %s\n' "$heif_version" "$de265_version" "$recipe" "$origin"
     if [ "$origin" = upstream ]; then
-      printf 'libheif_commit %s\nlibheif_tag %s\nlibheif_repository %s\nlibheif_tar_sha256 %s\n' \
-        "$heif_commit" "$heif_tag" "$heif_repository" "$heif_tar_sha256"
-      printf 'libde265_commit %s\nlibde265_tag %s\nlibde265_repository %s\nlibde265_tar_sha256 %s\n' \
-        "$de265_commit" "$de265_tag" "$de265_repository" "$de265_tar_sha256"
+      printf 'libheif_commit %s\nlibheif_tag %s\nlibheif_repository %s\nlibheif_tar_sha256 %s\nlibheif_download %s\nlibheif_source %s\n' \
+        "${heif_commit:--}" "$heif_tag" "$heif_repository" "$heif_tar_sha256" "$heif_download" "$heif_source"
+      printf 'libde265_commit %s\nlibde265_tag %s\nlibde265_repository %s\nlibde265_tar_sha256 %s\nlibde265_download %s\nlibde265_source %s\n' \
+        "${de265_commit:--}" "$de265_tag" "$de265_repository" "$de265_tar_sha256" "$de265_download" "$de265_source"
     fi
     printf 'libheif_archive %s\nlibde265_archive %s\n' "$heif_tar" "$de265_tar"
   } > "$deps/VERSIONS"
@@ -177,8 +177,8 @@ install_readers() {
   local stage="$readers.tmp" tar
   rm -rf "$stage" && mkdir -p "$stage/npm" && cp "$readers_lock" "${readers_lock%-lock.json}.json" "$stage/npm/"
   npm ci --prefix "$stage/npm" --no-audit --no-fund --loglevel=error >/dev/null || return 1
-  tar="$(upstream_source libultrahdr "$uhdr_version" "v$uhdr_version" "$uhdr_tar_sha256" \
-    https://github.com/google/libultrahdr "$downloads")" || return 1
+  tar="$(upstream_source libultrahdr "$uhdr_version" "$uhdr_tar_sha256" "" \
+    "https://github.com/google/libultrahdr/archive/refs/tags/v$uhdr_version.tar.gz" "$downloads")" || return 1
   tar -C "$stage" -xzf "$tar" || return 1
   { cmake -S "$stage/libultrahdr-$uhdr_version" -B "$stage/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DBUILD_SHARED_LIBS=OFF -DUHDR_ENABLE_HEIF=OFF -DUHDR_ENABLE_INSTALL=OFF -DUHDR_WRITE_XMP=ON \

@@ -122,15 +122,17 @@ def step_build(w):
     major, minor, patch = (int(x) for x in version.split("."))
     higher = f"{major}.{minor}.{patch + 1}"
 
-    # The notices and the bill of materials name the pinned upstream commits of the decoder.
-    pins = dict(re.findall(r"^(\w+_commit)=(\w+)$", open(os.path.join(w.a, "scripts", "heif-deps.sh")).read(), re.M))
+    # The notices and the bill of materials name the pinned upstream sources of the decoder: the
+    # commit of a tag archive, the file's SHA-256 of a release tarball.
+    pins = dict(re.findall(r"^(\w+_(?:commit|file_sha256))=(\w+)$", open(os.path.join(w.a, "scripts", "heif-deps.sh")).read(), re.M))
     sbom = json.load(open(os.path.join(w.a, "dist", f"VellumoraConvert-{version}-win-x64.spdx.json")))
-    located = {p["name"]: p["downloadLocation"] for p in sbom["packages"]}
     with zipfile.ZipFile(os.path.join(w.a, "dist", f"VellumoraConvert-{version}-win-x64.zip")) as z:
         notices = z.read("THIRD-PARTY-NOTICES.txt").decode()
-    for name, key in (("libheif", "heif_commit"), ("libde265", "de265_commit")):
-        check(pins.get(key, "?") in located.get(name, "") and pins[key] in notices,
-              f"{name}: the notices or the SBOM do not name the upstream commit {pins.get(key)}")
+    comments = {p["name"]: p.get("comment", "") + p["downloadLocation"] for p in sbom["packages"]}
+    for name, short in (("libheif", "heif"), ("libde265", "de265")):
+        pin = pins.get(f"{short}_commit") or pins.get(f"{short}_file_sha256", "?")
+        check(pin in comments.get(name, "") and pin in notices,
+              f"{name}: the notices or the SBOM do not name the pinned source {pin}")
 
     # The higher version: what a maintainer does to make the next release, in the second clone.
     cmake_lists = os.path.join(w.b, "CMakeLists.txt")
