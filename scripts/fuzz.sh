@@ -47,7 +47,6 @@ seeds() {
   fi
   local maker="$root/build/native/tests/fixtures/vellumora-fixtures"
   if [ -x "$maker" ]; then "$maker" "$2" >/dev/null; fi
-  for f in "$root"/tests/fixtures/crafted/*.heic; do [ -f "$f" ] && cp "$f" "$2/"; done
   return 0
 }
 
