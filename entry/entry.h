@@ -1,19 +1,11 @@
 #pragma once
 #include <windows.h>
 
-#include <algorithm>
-
 namespace vellumora {
 
-// The program: start-up, run mode, message loop, shut-down. Returns the exit code.
+// The program: start-up, the choice of run mode (the uninstaller's clean-up, the Explorer
+// verbs' server, a silent batch, or the window), the message loop and shut-down. Returns the
+// exit code. The only code above the window: it may include every other part of the program.
 int AppMain(HINSTANCE instance, int showCommand);
-
-// The main window's first size: 1120 x 800 device-independent pixels, but never more than
-// the work area less 24 device-independent pixels in either direction.
-inline SIZE InitialWindowSize(int dpi, const RECT& workArea) {
-  const int margin = MulDiv(24, dpi, 96);
-  return SIZE{std::min(MulDiv(1120, dpi, 96), static_cast<int>(workArea.right - workArea.left) - margin),
-              std::min(MulDiv(800, dpi, 96), static_cast<int>(workArea.bottom - workArea.top) - margin)};
-}
 
 }  // namespace vellumora
