@@ -296,11 +296,12 @@ class ContextMenuButtons : public ::testing::Test {
     lock_.reset();
   }
   static bool KeyExists(const std::wstring& path) { return test::KeyExists(path); }
+  // The verb keys and this program's verb classes (a failed install leaves its classes behind).
   static void RemoveEntries() {
-    for (const wchar_t* extension : kContextMenuExtensions) {
-      for (const wchar_t* verb : kContextMenuVerbs) {
+    for (const wchar_t* verb : kContextMenuVerbs) {
+      for (const wchar_t* extension : kContextMenuExtensions)
         RegDeleteTreeW(HKEY_CURRENT_USER, ContextMenuVerbKey(extension, verb).c_str());
-      }
+      RegDeleteTreeW(HKEY_CURRENT_USER, VerbClassKey(VerbClassId(verb, ThisExecutablePath())).c_str());
     }
   }
   inline static const std::wstring kRoot = L"Software\\Classes\\SystemFileAssociations\\";
