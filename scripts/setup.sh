@@ -101,6 +101,9 @@ pick_served() {
   return 1
 }
 
+# Set-ups of several clones share the cache: one builds a recipe while the others wait for it.
+exec 9>"$cache/.deps.lock"
+flock 9
 origin=upstream
 heif_rc=0 de265_rc=0
 heif_tar="$(upstream_source libheif "$heif_version" "$heif_tar_sha256" "$heif_file_sha256" "$heif_download" "$downloads")" || heif_rc=$?
@@ -138,6 +141,8 @@ else
   touch "$deps/.complete"
   say "dependencies built"
 fi
+
+flock -u 9
 
 # --- 3. Wine prefix ----------------------------------------------------------
 wine_ver="$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_' )"
