@@ -42,6 +42,10 @@ std::size_t BatchWorkerCount(std::size_t slots, std::size_t files, std::wstring_
   return std::max<std::size_t>(1, std::min(workers, files));
 }
 
+unsigned DecodeThreadsPerWorker(std::size_t processors, std::size_t workers) {
+  return static_cast<unsigned>(std::clamp<std::size_t>(processors / std::max<std::size_t>(workers, 1), 1, 64));
+}
+
 std::uint64_t BatchMemoryBudget(std::uint64_t freePhysical, std::uint64_t freeCommit) {
   return std::min(freePhysical, freeCommit) / 4 * 3;
 }

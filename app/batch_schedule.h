@@ -35,6 +35,11 @@ std::vector<std::vector<std::size_t>> BatchPredecessors(const std::vector<BatchF
 // (1: one file after another on the calling thread), for tests and benchmarks that compare the two.
 std::size_t BatchWorkerCount(std::size_t slots, std::size_t files, std::wstring_view limitText);
 
+// The grid tiles one conversion of the batch decodes at once: the logical processors shared
+// evenly among the batch's workers, so that they together never ask for more threads than the
+// machine runs, and one photograph alone gets them all.
+unsigned DecodeThreadsPerWorker(std::size_t processors, std::size_t workers);
+
 // The memory the conversions of one batch may reserve together: three quarters of what the
 // system can still give, the smaller of the free physical memory and the free commit.
 std::uint64_t BatchMemoryBudget(std::uint64_t freePhysical, std::uint64_t freeCommit);

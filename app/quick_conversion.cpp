@@ -117,7 +117,7 @@ std::optional<std::size_t> TakeNextFile(BatchState& batch) {
 // conversion slots, taken once the file's memory is reserved. Never throws (a worker thread
 // must not).
 void ConvertFiles(BatchState& batch, const std::vector<std::wstring>& files, const Settings& settings,
-                  ConversionSlots& slots, MemoryBudget& memory) noexcept {
+                  ConversionSlots& slots, MemoryBudget& memory, unsigned decodeThreads) noexcept {
   for (;;) {
     std::optional<std::size_t> next;
     ConversionOutcome outcome;
@@ -127,7 +127,7 @@ void ConvertFiles(BatchState& batch, const std::vector<std::wstring>& files, con
       ShellRecycleBin bin;
       ConversionSlot slot;
       outcome = ConvertFile(ConversionRequest{files[*next], settings}, bin,
-                            SharedConversion{memory, [&] { slot = slots.Acquire(); }});
+                            SharedConversion{memory, [&] { slot = slots.Acquire(); }, decodeThreads});
     } catch (...) {
       if (!next) return;  // the batch's own lock failed: the other workers finish the files
       outcome = {};
@@ -159,17 +159,18 @@ std::vector<ConversionOutcome> ConvertAll(const std::vector<std::wstring>& files
   std::vector<std::thread> others;
   const std::size_t workers =
       BatchWorkerCount(ConversionSlotCount(), files.size(), EnvironmentValue(L"VELLUMORA_BATCH_WORKERS"));
+  const unsigned decodeThreads = DecodeThreadsPerWorker(ConversionSlotCount(), workers);
   for (std::size_t w = 1; w < workers; ++w) {
     try {
       others.emplace_back([&] {
         const ComApartment apartment;
-        ConvertFiles(batch, files, settings, slots, memory);
+        ConvertFiles(batch, files, settings, slots, memory, decodeThreads);
       });
     } catch (...) {
       break;  // fewer threads: the files are converted all the same
     }
   }
-  ConvertFiles(batch, files, settings, slots, memory);
+  ConvertFiles(batch, files, settings, slots, memory, decodeThreads);
   for (std::thread& thread : others) thread.join();
   return std::move(batch.outcomes);
 }

@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #include "common/text.h"
@@ -145,6 +146,7 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
     StageTimer timer("open");
     heif = OpenHeif(source.bytes);
   }
+  SetDecodeThreads(heif, shared ? shared->decodeThreads : std::thread::hardware_concurrency());
   // Declared before every pixel buffer, so that it is given back only after all of them are gone.
   MemoryReservation memory;
   if (shared) memory = WaitForMemoryAndTurn(heif, options.format, source.bytes.size(), *shared);

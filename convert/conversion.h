@@ -38,9 +38,12 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin)
 // pixels are gone. Then `takeTurn`, which blocks until it is the conversion's turn among the
 // user's runs and lets the caller hold that turn until ConvertFile returns. So a conversion that
 // waits for memory never sits on a turn that another could use.
+// `decodeThreads` is how many grid tiles its decode may take on at once: the machine's logical
+// processors shared among the conversions that run together. A conversion on its own uses them all.
 struct SharedConversion {
   MemoryBudget& memory;
   std::function<void()> takeTurn;
+  unsigned decodeThreads = 1;
 };
 
 // The same, for a conversion that runs beside others.

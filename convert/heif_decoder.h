@@ -75,6 +75,11 @@ void CheckHeif(const heif_error& error);
 // Opening half: reads the bytes into a context and takes the primary image handle.
 OpenedHeif OpenHeif(std::span<const std::uint8_t> bytes);
 
+// How many of a grid's tiles libheif decodes at once, each on a thread of its own, for every
+// decode of this file. 0 or 1: one after another on the calling thread (libheif's default is 4
+// threads, whatever the machine and whatever else runs).
+void SetDecodeThreads(const OpenedHeif& heif, unsigned threads);
+
 // The largest memory block libheif may allocate while decoding a picture of these dimensions
 // (upright, and as coded before rotation and cropping): a plane of up to 8 bytes per pixel
 // (16-bit RGBA, the widest intermediate of a 10- or 12-bit photograph) with libheif's row

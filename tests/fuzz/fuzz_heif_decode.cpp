@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <span>
+#include <thread>
 
 #include "convert/gain_map_source.h"
 #include "convert/heif_decoder.h"
@@ -38,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace vellumora;
   try {
     const OpenedHeif heif = OpenHeif(std::span<const std::uint8_t>(data, size));
+    SetDecodeThreads(heif, std::thread::hardware_concurrency());  // as a conversion on its own
     const ExtractedMetadata metadata = ExtractMetadata(heif.primary.get());
     if (!SmallEnough(heif.primary.get())) return 0;
     const bool hasAlpha = heif_image_handle_has_alpha_channel(heif.primary.get()) != 0;
