@@ -112,6 +112,18 @@ open(sys.argv[3], "wb").write(e.with_gain_map_headroom(open(sys.argv[2], "rb").r
     "$repo/tests/e2e" "$samples/pillow-heif/pug.heic" "$photos/pug-headroom.heic"
 fi
 add_photo "$photos/pug-headroom.heic" "pug-headroom.heic (the same, with a gain-map JPG)"
+# The same photograph as a motion photo: a 3-second 1080p MP4 of about 6 MB (what phones record)
+# in an mpvd box after it, as Samsung's cameras store it. Its JPG carries the MP4, copied and
+# never decoded, so the two rows differ by the video alone.
+if [ -s "$samples/pillow-heif/pug.heic" ] && [ ! -s "$photos/pug-motion.heic" ] && command -v ffmpeg >/dev/null; then
+  ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=30 -t 3 -c:v libx264 -b:v 16M -pix_fmt yuv420p \
+    "$photos/motion.mp4"
+  python3 -c 'import struct, sys
+photo, video = (open(p, "rb").read() for p in sys.argv[1:3])
+open(sys.argv[3], "wb").write(photo + struct.pack(">I", len(video) + 8) + b"mpvd" + video)' \
+    "$samples/pillow-heif/pug.heic" "$photos/motion.mp4" "$photos/pug-motion.heic"
+fi
+add_photo "$photos/pug-motion.heic" "pug-motion.heic (the same, a motion photo: 3 s 1080p MP4)"
 add_photo "$samples/metadata-extractor-images/IMG_1034.heic" "IMG_1034.heic (iPhone 8 grid 4032x3024)"
 add_photo "$samples/metadata-extractor-images/Issue 487.heic" "Issue 487.heic (Samsung S10+ grid 4032x3024, rotated)"
 add_photo "$photos/large-12mp.heic" "large-12mp.heic (ours: single image 4032x3024)"
@@ -220,7 +232,7 @@ if want stages; then
   echo "== Stages of one conversion under Wine (median ms over $reps runs; stage timing build) =="
   for i in "${!set_files[@]}"; do
     f="${set_files[$i]}"
-    case "$f" in *pug.heic|*pug-headroom.heic|*large-12mp.heic) ;; *) continue ;; esac
+    case "$f" in *pug.heic|*pug-headroom.heic|*pug-motion.heic|*large-12mp.heic) ;; *) continue ;; esac
     for fmt in JPG PNG; do
       res="$(wine "$win/bench/stage_bench.exe" --repeat "$reps" --format "$fmt" --quality 75 --out "$(winpath "$out")" "$(winpath "$f")" 2>&1 | grep '^RESULT' || true)"
       echo "${set_names[$i]} -> $fmt:"
