@@ -59,75 +59,48 @@ TEST(GainMapJpeg, TheWrittenIndexAndDirectoryLeadToTheGainMapAndNothingElse) {
     EXPECT_EQ(test::ErrorOf([&] { FindGainMapImage(bad); }), "輸出增益圖驗證失敗");
 }
 
-// A Samsung-like packet: hdrgm, GCamera motion photo and retired MicroVideo claims, a directory
-// of the source's parts, beside properties that are not claims (one of them a namesake in
-// another namespace) and an element-form claim under a prefix of its own.
-constexpr std::string_view kPhoneXmp =
-    "<?xpacket begin=''?><x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
-    "<rdf:Description xmlns:GCamera='http://ns.google.com/photos/1.0/camera/' xmlns:hdrgm='http://ns.adobe.com/hdr-gain-map/1.0/'"
-    " xmlns:Container='http://ns.google.com/photos/1.0/container/' xmlns:Item='http://ns.google.com/photos/1.0/container/item/'"
-    " xmlns:o='urn:other/' GCamera:MotionPhoto='1' GCamera:MotionPhotoVersion='1' GCamera:MotionPhotoPresentationTimestampUs='-1'"
-    " GCamera:MicroVideoOffset=\"9\" hdrgm:Version=\"1.0\" GCamera:SpecialTypeID='x' o:MotionPhoto='1'>\n"
-    "  <Container:Directory><rdf:Seq><rdf:li rdf:parseType='Resource'><Container:Item Item:Semantic='Primary' Item:Mime='image/heic'/>"
-    "</rdf:li><rdf:li rdf:parseType='Resource'><Container:Item Item:Semantic='MotionPhoto' Item:Mime='video/mp4' Item:Length='77'"
-    " Item:Padding='0'/></rdf:li></rdf:Seq></Container:Directory>\n"
-    "  <dc:title xmlns:dc='http://purl.org/dc/elements/1.1/'>t</dc:title>\n"
-    "  <mp:MicroVideo xmlns:mp='http://ns.google.com/photos/1.0/camera/'>1</mp:MicroVideo>\n"
-    "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
-
-TEST(XmpForOutput, TakesOutEveryClaimKeepsTheRestAndAddsExactlyThePartsWritten) {
-  const Bytes phone = B(kPhoneXmp);
-  const XmpClaims source = ReadXmpClaims(phone);
-  EXPECT_TRUE(source.gainMap && source.microVideo && source.complete);
-  EXPECT_EQ(source.motionPhoto, 1);
-  EXPECT_EQ(source.presentationTimestampUs, -1);
-  ASSERT_EQ(source.directory.size(), 2u);
-  EXPECT_EQ(source.directory[1].length, 77u);
-
-  // No parts (a PNG, a JPG whose video could not be kept): not one claim left, nothing else touched.
-  const Bytes bare = *XmpForOutput(phone, {});
-  EXPECT_EQ(std::string(bare.begin(), bare.end()),
-            "<?xpacket begin=''?><x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
-            "<rdf:Description xmlns:GCamera='http://ns.google.com/photos/1.0/camera/' xmlns:hdrgm='http://ns.adobe.com/hdr-gain-map/1.0/'"
-            " xmlns:Container='http://ns.google.com/photos/1.0/container/' xmlns:Item='http://ns.google.com/photos/1.0/container/item/'"
-            " xmlns:o='urn:other/' GCamera:SpecialTypeID='x' o:MotionPhoto='1'>\n"
-            "  <dc:title xmlns:dc='http://purl.org/dc/elements/1.1/'>t</dc:title>\n"
-            "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>");
-  EXPECT_EQ(*XmpForOutput(bare, {}), bare);
-
-  // A gain map and a video: the claims of exactly these, in file order, with their lengths.
-  const Bytes both = *XmpForOutput(phone, {OutputGainMap{1234}, OutputVideo{5678, 0, source.presentationTimestampUs}});
-  const XmpClaims written = ReadXmpClaims(both);
-  EXPECT_TRUE(written.gainMap && written.complete && !written.microVideo);
-  EXPECT_EQ(written.motionPhoto, 1);
-  EXPECT_EQ(written.presentationTimestampUs, -1);
-  ASSERT_EQ(written.directory.size(), 3u);
-  const std::string names[] = {"Primary", "GainMap", "MotionPhoto"}, mimes[] = {"image/jpeg", "image/jpeg", "video/mp4"};
-  const std::optional<std::uint64_t> lengths[] = {std::nullopt, 1234, 5678};
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(written.directory[i].semantic, names[i]);
-    EXPECT_EQ(written.directory[i].mime, mimes[i]);
-    EXPECT_EQ(written.directory[i].length, lengths[i]);
-    EXPECT_EQ(written.directory[i].padding, 0u);
-  }
-  // Only a gain map: no motion-photo claim at all, and no timestamp that a source never stated.
-  const XmpClaims gainOnly = ReadXmpClaims(*XmpForOutput(phone, {OutputGainMap{10}, {}}));
-  EXPECT_TRUE(gainOnly.gainMap && !gainOnly.motionPhoto && !gainOnly.presentationTimestampUs);
-  EXPECT_EQ(gainOnly.directory.size(), 2u);
-  EXPECT_FALSE(ReadXmpClaims(*XmpForOutput({}, {{}, OutputVideo{1, 0, {}}})).presentationTimestampUs);
+// What a reader takes from a packet's claims, on one line.
+std::string Said(const Bytes& xmp) {
+  const XmpClaims c = ReadXmpClaims(xmp);
+  const auto number = [](const auto& v) { return v ? std::to_string(*v) : std::string("-"); };
+  std::string s = std::string(c.complete ? "" : "incomplete ") + (c.gainMap ? "hdrgm " : "") + (c.microVideo ? "micro " : "");
+  s += "motion=" + number(c.motionPhoto) + " ts=" + number(c.presentationTimestampUs);
+  for (const auto& i : c.directory) s += " " + i.semantic + "/" + i.mime + "/" + number(i.length) + "/" + number(i.padding);
+  return s;
 }
 
-TEST(XmpForOutput, RefusesWhatItCannotRewriteFaithfully) {
-  const OutputParts video{{}, OutputVideo{5, 0, {}}};
-  // Not well-formed: a claim may hide where the walk stopped.
-  EXPECT_FALSE(XmpForOutput(B("<rdf:RDF><d GCamera:MotionPhoto='1' x></rdf:RDF>"), {}));
-  EXPECT_FALSE(XmpForOutput(B("<rdf:RDF><a></b></rdf:RDF>"), video));
-  EXPECT_EQ(*XmpForOutput(B("<broken <a>"), {}), B("<broken <a>"));  // mentions no claim: as it was
-  // Claims to add and nowhere to add them.
-  EXPECT_FALSE(XmpForOutput(B("<x:xmpmeta/>"), video));
+TEST(XmpForOutput, TakesOutEveryClaimKeepsTheRestAndAddsExactlyThePartsWritten) {
+  // Samsung-like claims beside what is not a claim (a namesake in another namespace), and an
+  // element-form claim under a prefix of its own.
+  const std::string head = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
+                           "<rdf:Description xmlns:G='http://ns.google.com/photos/1.0/camera/' xmlns:o='urn:o/'";
+  const std::string tail = "\n  <dc:title xmlns:dc='http://purl.org/dc/elements/1.1/'>t</dc:title>\n</rdf:Description></rdf:RDF></x:xmpmeta>";
+  const Bytes phone = B(head + " G:MotionPhoto='1' G:MotionPhotoPresentationTimestampUs='-1' G:SpecialTypeID='x' o:MotionPhoto='1'"
+                        " xmlns:hdrgm='http://ns.adobe.com/hdr-gain-map/1.0/' hdrgm:Version=\"1.0\">\n  <C:Directory"
+                        " xmlns:C='http://ns.google.com/photos/1.0/container/' xmlns:I='http://ns.google.com/photos/1.0/container/item/'>"
+                        "<rdf:Seq><rdf:li rdf:parseType='Resource'><C:Item I:Semantic='Primary' I:Mime='image/heic'/></rdf:li>"
+                        "<rdf:li><C:Item rdf:parseType='Resource'><I:Semantic>MotionPhoto</I:Semantic><I:Mime>video/mp4</I:Mime>"
+                        "<I:Length>77</I:Length><I:Padding>0</I:Padding></C:Item></rdf:li></rdf:Seq></C:Directory>\n"
+                        "  <mp:MicroVideo xmlns:mp='http://ns.google.com/photos/1.0/camera/'>1</mp:MicroVideo>" + tail);
+  EXPECT_EQ(Said(phone), "hdrgm micro motion=1 ts=-1 Primary/image/heic/-/- MotionPhoto/video/mp4/77/0");
+  // No parts (a PNG, a JPG whose video could not be kept): no claim left, nothing else touched.
+  const Bytes bare = *XmpForOutput(phone, {});
+  EXPECT_EQ(std::string(bare.begin(), bare.end()), head + " G:SpecialTypeID='x' o:MotionPhoto='1' xmlns:hdrgm="
+                                                   "'http://ns.adobe.com/hdr-gain-map/1.0/'>" + tail);
+  EXPECT_EQ(*XmpForOutput(bare, {}), bare);
+  // Exactly the parts written, in file order, with their lengths; a timestamp only when stated.
+  EXPECT_EQ(Said(*XmpForOutput(phone, {OutputGainMap{1234}, OutputVideo{5678, 0, -1}})),
+            "hdrgm motion=1 ts=-1 Primary/image/jpeg/-/0 GainMap/image/jpeg/1234/0 MotionPhoto/video/mp4/5678/0");
+  EXPECT_EQ(Said(*XmpForOutput(phone, {OutputGainMap{10}, {}})), "hdrgm motion=- ts=- Primary/image/jpeg/-/- GainMap/image/jpeg/10/-");
+  EXPECT_EQ(Said(*XmpForOutput({}, {{}, OutputVideo{1, 0, {}}})), "motion=1 ts=- Primary/image/jpeg/-/0 MotionPhoto/video/mp4/1/0");
   // An RDF element in the default namespace: our description binds a prefix of its own.
-  const Bytes plain = *XmpForOutput(B("<RDF xmlns='http://www.w3.org/1999/02/22-rdf-syntax-ns#'></RDF>"), video);
-  EXPECT_EQ(ReadXmpClaims(plain).directory.size(), 2u);
+  EXPECT_EQ(Said(*XmpForOutput(B("<RDF xmlns='http://www.w3.org/1999/02/22-rdf-syntax-ns#'></RDF>"), {{}, OutputVideo{5, 0, {}}})),
+            "motion=1 ts=- Primary/image/jpeg/-/0 MotionPhoto/video/mp4/5/0");
+  // Refused: not well-formed while it mentions a claim (one may hide where the walk stopped), or
+  // claims to add and no rdf:RDF to add them to. Broken but claiming nothing: as it was.
+  EXPECT_FALSE(XmpForOutput(B("<rdf:RDF><d GCamera:MotionPhoto='1' x></rdf:RDF>"), {}));
+  EXPECT_FALSE(XmpForOutput(B("<x:xmpmeta/>"), {OutputGainMap{1}, {}}));
+  EXPECT_EQ(*XmpForOutput(B("<broken <a>"), {}), B("<broken <a>"));
 }
 
 }  // namespace

@@ -55,23 +55,6 @@ def main():
           b"tiff:Orientation='6' tiff:Orientation=\"9\" <tiff:Orientation> 3 </tiff:Orientation>"
           b'tiff:Orientatiotiff:Orientation="1"n="2"')
 
-    camera = b"xmlns:GCamera='http://ns.google.com/photos/1.0/camera/'"
-    container = (b"xmlns:Container='http://ns.google.com/photos/1.0/container/' "
-                 b"xmlns:Item='http://ns.google.com/photos/1.0/container/item/'")
-    directory = (b"<Container:Directory><rdf:Seq><rdf:li rdf:parseType='Resource'><Container:Item Item:Semantic='Primary'"
-                 b" Item:Mime='image/jpeg'/></rdf:li><rdf:li rdf:parseType='Resource'><Container:Item rdf:parseType='Resource'>"
-                 b"<Item:Semantic>MotionPhoto</Item:Semantic><Item:Mime>video/mp4</Item:Mime><Item:Length>24</Item:Length>"
-                 b"<Item:Padding>0</Item:Padding></Container:Item></rdf:li></rdf:Seq></Container:Directory>")
-    motion_xmp = (b"<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
-                  b"<rdf:Description " + camera + b" " + container + b" GCamera:MotionPhoto='1' GCamera:MicroVideo='1'>"
-                  + directory + b"<GCamera:MotionPhotoPresentationTimestampUs>5</GCamera:MotionPhotoPresentationTimestampUs>"
-                  b"</rdf:Description></rdf:RDF></x:xmpmeta>")
-    write('xmp_orientation', 'motion_photo_claims', motion_xmp)
-    mp4 = struct.pack('>I', 16) + b'ftypisom' + b'\0' * 4 + struct.pack('>I', 8) + b'moov'
-    xmp_segment = b'http://ns.adobe.com/xap/1.0/\0' + motion_xmp
-    write('find_jpeg_exif', 'motion_photo_jpeg', b'\xFF\xD8\xFF\xE1' + struct.pack('>H', len(xmp_segment) + 2)
-          + xmp_segment + b'\xFF\xDA\x00\x02\x11\xFF\x00\xFF\xD0\xFF\xD9' + mp4)
-
     kept = b'Exif\0\0' + blocks['marker_ii'][10:]
     app0 = b'\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00'
     sos = b'\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00\xD2\xCF\xFF\xD9'
