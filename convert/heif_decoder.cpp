@@ -29,6 +29,11 @@ OpenedHeif OpenHeif(std::span<const std::uint8_t> bytes) {
   return heif;
 }
 
+void SetDecodeThreads(const OpenedHeif& heif, unsigned threads) {
+  // One thread of libheif's would only hand each tile over and wait for it.
+  heif_context_set_max_decoding_threads(heif.context.get(), threads > 1 ? static_cast<int>(std::min(threads, 64u)) : 0);
+}
+
 namespace {
 
 // libheif's row and plane rounding: every dimension up to an even number and at least 64.

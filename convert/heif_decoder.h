@@ -75,6 +75,11 @@ void CheckHeif(const heif_error& error);
 // Opening half: reads the bytes into a context and takes the primary image handle.
 OpenedHeif OpenHeif(std::span<const std::uint8_t> bytes);
 
+// How many of a grid's tiles libheif decodes at once, each on a thread of its own, for every
+// decode of this file. 0 or 1: one after another on the calling thread (libheif's default is 4
+// threads, whatever the machine and whatever else runs).
+void SetDecodeThreads(const OpenedHeif& heif, unsigned threads);
+
 // The largest memory block libheif may allocate while decoding a picture of these dimensions
 // (upright, and as coded before rotation and cropping): a plane of up to 8 bytes per pixel
 // (16-bit RGBA, the widest intermediate of a 10- or 12-bit photograph) with libheif's row
@@ -84,8 +89,10 @@ std::uint64_t DecodeMemoryLimit(std::uint32_t width, std::uint32_t height, std::
 
 // Decoding half: decodes the primary image to RGB with interleaved RGBA or RGB chroma,
 // converting more than 8 bits per sample to 8. When the upright picture is small enough to be
-// packed, the context's memory-block limit is raised to what its decode needs (libheif's
-// default of 512 MB refuses a 200-megapixel photograph); its other limits stay.
+// packed, the context's memory limits are raised, never lowered, to what its decode needs: one
+// block to DecodeMemoryLimit, the context's total to three such blocks (libheif 1.23's defaults,
+// 4 GB each, already take a 200-megapixel photograph; older releases' did not); its other
+// limits stay.
 DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout);
 
 }  // namespace vellumora

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <span>
+#include <thread>
 
 #include "convert/formats/motion_photo.h"
 #include "convert/gain_map_source.h"
@@ -41,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!video.mp4.empty() && (video.mp4.data() < data || video.mp4.data() + video.mp4.size() > data + size)) __builtin_trap();
   try {
     const OpenedHeif heif = OpenHeif(std::span<const std::uint8_t>(data, size));
+    SetDecodeThreads(heif, std::thread::hardware_concurrency());  // as a conversion on its own
     const ExtractedMetadata metadata = ExtractMetadata(heif.primary.get());
     if (!SmallEnough(heif.primary.get())) return 0;
     const bool hasAlpha = heif_image_handle_has_alpha_channel(heif.primary.get()) != 0;
