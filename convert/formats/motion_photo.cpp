@@ -80,7 +80,11 @@ SourceVideo FindSourceVideo(std::span<const std::uint8_t> heif) {
     const BoxFit fit = BoxAt(heif, at, box);
     const bool mpvd = fit != BoxFit::kNoBox && box.type == "mpvd";
     if (fit != BoxFit::kFits) return {mpvd ? SourceVideo::State::kUnreadable : SourceVideo::State::kNone, {}};
-    if (mpvd) return Mp4At(heif.subspan(box.payload, box.end - box.payload));
+    if (mpvd) {
+      SourceVideo video = Mp4At(heif.subspan(box.payload, box.end - box.payload));
+      video.box = heif.subspan(at, box.end - at);
+      return video;
+    }
   }
   return {};
 }

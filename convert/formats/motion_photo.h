@@ -20,6 +20,7 @@ struct SourceVideo {
   };
   State state = State::kNone;
   std::span<const std::uint8_t> mp4;  // inside the source's bytes
+  std::span<const std::uint8_t> box;  // the whole mpvd box, when it fits the file
 };
 
 // Finds the first top-level mpvd box of a HEIF file and the MP4 at its start. The MP4's extent

@@ -46,7 +46,11 @@ PICTURES = {
     "icc-small.heic": (64, 48), "icc-large-66k.heic": (64, 48),
     "two-images-primary-second.heic": (64, 48), "照片 測試.heic": (64, 48),
     "UPPER.HEIC": (64, 48), "rgb-64x48.hif": (64, 48), "sample.heic": (640, 480),
+    "motion-photo.heic": (64, 48), "motion-photo-trailer.heic": (64, 48), "motion-photo-cut-video.heic": (64, 48),
 }
+# Motion photos, and whether a JPG keeps their video (the cut one's MP4 cannot be kept).
+MOTION = {"motion-photo.heic": True, "motion-photo-trailer.heic": True, "motion-photo-cut-video.heic": False}
+VIDEO_NOT_KEPT = "動態相片的影片未保留在輸出檔，已保留原檔"
 # Too large for one JPG segment: PNG only.
 PNG_ONLY = {"exif-jpg-limit-65534.heic": (64, 48), "exif-large-70k.heic": (64, 48),
             "xmp-large-70k.heic": (64, 48)}
@@ -259,10 +263,18 @@ APPLE_HIDDEN_IMAGE_XMP = ("XMP-HDRGainMap:", "XMP-apdi:", "XMP-depthData:", "XMP
                           "XMP-portraitLightingEffect:")
 
 
+def is_part_claim(key):
+    """What an XMP property says about the parts after the primary image (a gain map, a video):
+    decided for the output's own parts, never carried (judge_gain_maps, judge_motion_photos)."""
+    group, _, tag = key.partition(":")
+    return group in ("XMP-hdrgm", "XMP-Container", "XMP-GContainer") or \
+        (group == "XMP-GCamera" and tag.startswith(("MotionPhoto", "MicroVideo")))
+
+
 def judge_metadata(case, pairs):
     """For (name, source, output) pairs. Exif: every tag as in the source except IFD0
     Orientation, now 1 (or still absent). XMP: every property as in the source except a
-    plainly written tiff:Orientation. ICC: the same bytes."""
+    plainly written tiff:Orientation and the claims about parts. ICC: the same bytes."""
     found = metadata_of([p for _, source, output in pairs for p in (source, output)])
     for name, source, output in pairs:
         (src, sx, sicc), (out, ox, oicc) = found[os.path.abspath(source)], found[os.path.abspath(output)]
@@ -284,8 +296,8 @@ def judge_metadata(case, pairs):
         # exiftool also lists the XMP of a photograph's hidden images (gain map, depth map),
         # which are not the primary picture's and are not carried.
         sx = {k: v for k, v in sx.items() if not k.startswith(APPLE_HIDDEN_IMAGE_XMP)}
-        # A gain-map JPEG's own properties, beside the photograph's.
-        ox = {k: v for k, v in ox.items() if k in sx or not k.startswith(("XMP-hdrgm:", "XMP-Container:"))}
+        sx = {k: v for k, v in sx.items() if not is_part_claim(k)}
+        ox = {k: v for k, v in ox.items() if not is_part_claim(k)}
         diff = {k for k in set(sx) | set(ox) if sx.get(k) != ox.get(k)}
         case.expect(not diff, f"{name}: XMP differs in {sorted(diff)[:8]}")
         case.expect(sicc == oicc, f"{name}: ICC profile differs")
@@ -339,8 +351,42 @@ def judge_outputs(case, report, fmt, expected, sources, our_pngs=None):
             value = psnr(output, flattened(case, our_pngs[name]))
             case.expect(value >= floor, f"{name}: JPG PSNR {value:.1f} dB below {floor}")
     judge_metadata(case, pairs)
+    judge_motion_photos(case, pairs, fmt)
     leftovers = [n for n in os.listdir(case.folder) if n.startswith(".vellumora-")]
     case.expect(not leftovers, f"temporary files left: {leftovers}")
+
+
+def judge_motion_photos(case, pairs, fmt):
+    """A motion photo's JPG holds the source's MP4 after its image, byte for byte, where exiftool 13
+    finds it through the Motion Photo XMP, and ffprobe reads all its frames; an output without the
+    video (a PNG, a JPG of a video that could not be kept) claims none."""
+    import gain_map_judge
+    exiftool = (gain_map_judge.load_tools(need=("VELLUMORA_EXIFTOOL",)) or {}).get("VELLUMORA_EXIFTOOL")
+    pairs = [p for p in pairs if p[0] in MOTION]
+    if pairs and (exiftool is None or shutil.which("ffprobe") is None):
+        return print("exiftool 13 (scripts/setup-tests.sh) or ffprobe missing: motion-photo checks skipped")
+    for name, source, output in pairs:
+        tags = json.loads(run("perl", exiftool, "-j", "-n", "-a", "-G1", "-struct", output).stdout or b"[{}]")[0]
+        video, inside = (run("perl", exiftool, "-b", "-MotionPhotoVideo", p).stdout for p in (output, source))
+        claims = {k: v for k, v in tags.items() if is_part_claim(k)}
+        if fmt == "PNG" or not MOTION[name]:
+            case.expect(not video and not claims, f"{name}: {len(video)} bytes of video, claims {claims}")
+            continue
+        # exiftool gives the source's whole mpvd: the MP4, then Samsung's trailer where there is one.
+        case.expect(video and inside.startswith(video) and (inside == video or inside.endswith(b"SEFT")),
+                    f"{name}: the JPG's {len(video)} bytes of video are not the source's MP4")
+        items = [(i.get("Item", {}).get("Semantic"), i.get("Item", {}).get("Mime"), i.get("Item", {}).get("Length"))
+                 for i in claims.pop("XMP-GContainer:ContainerDirectory", [])]
+        case.expect(claims == {"XMP-GCamera:MotionPhoto": 1, "XMP-GCamera:MotionPhotoVersion": 1,
+                               "XMP-GCamera:MotionPhotoPresentationTimestampUs": 150000} and
+                    items == [("Primary", "image/jpeg", None), ("MotionPhoto", "video/mp4", len(video))], f"{name}: {claims} {items}")
+        with open(output, "rb") as f:
+            case.expect(f.read().endswith(video), f"{name}: the video does not end the file")
+        with open(os.path.join(case.refs, name + ".mp4"), "wb") as f:
+            f.write(video)
+        probe = run("ffprobe", "-v", "error", "-count_frames", "-show_entries", "stream=codec_name,nb_read_frames",
+                    "-of", "csv=p=0", f.name).stdout.decode().strip()
+        case.expect(probe == "hevc,3", f"{name}: ffprobe reads {probe!r} from the video")
 
 
 # ---- Cases -------------------------------------------------------------------------------
@@ -392,18 +438,23 @@ def case_failures(args):
 
 def case_recycle(args):
     """Wine's IFileOperation has no SetOperationFlags: the phase must end in that step's
-    warning, the output kept and the source untouched; the warning fails the run."""
+    warning, the output kept and the source untouched; the warning fails the run. A motion
+    photo whose video the output does not hold is never offered to the bin."""
     case = Case(args, "recycle")
-    source = case.fixture("exif-le-orient6.heic")
-    before = sha256(source)
-    code, report = case.convert("PNG", "recycle=true\n")
-    case.expect(code == 1, f"exit code {code}")
-    r = report["results"][0]
-    case.expect(r["status"] == "完成", f"status {r['status']}")
-    case.expect(r.get("warning") == "設定回收操作失敗 (0x80004001)", f"warning {r.get('warning')}")
-    case.expect(r.get("recycled") is False, f"recycled {r.get('recycled')}")
-    case.expect(os.path.exists(unix_path(r["output"])), "output missing")
-    case.expect(sha256(source) == before, "source changed")
+    sources = {name: case.fixture(name) for name in ("exif-le-orient6.heic", "motion-photo.heic", "motion-photo-cut-video.heic")}
+    before = {name: sha256(path) for name, path in sources.items()}
+    shell = "設定回收操作失敗 (0x80004001)"
+    for fmt, warnings in (("PNG", {"exif-le-orient6.heic": shell, "motion-photo.heic": VIDEO_NOT_KEPT,
+                                   "motion-photo-cut-video.heic": VIDEO_NOT_KEPT}),
+                          ("JPG", {"exif-le-orient6.heic": shell, "motion-photo.heic": shell,
+                                   "motion-photo-cut-video.heic": VIDEO_NOT_KEPT})):
+        code, report = case.convert(fmt, "recycle=true\n")
+        case.expect(code == 1, f"{fmt}: exit code {code}")
+        for name, r in outputs_by_name(case, report).items():
+            case.expect(r["status"] == "完成" and r.get("recycled") is False and r.get("warning") == warnings[name],
+                        f"{fmt} {name}: {r}")
+            case.expect(os.path.exists(unix_path(r.get("output", "Z:/missing"))), f"{fmt} {name}: output missing")
+    case.expect(all(sha256(path) == before[name] for name, path in sources.items()), "a source changed")
     case.finish()
 
 

@@ -21,13 +21,14 @@ FIELDS = {"gainMapMin": "GainMapMin", "gainMapMax": "GainMapMax", "gamma": "Gamm
           "offsetHdr": "OffsetHDR", "hdrCapacityMin": "HDRCapacityMin", "hdrCapacityMax": "HDRCapacityMax"}
 
 
-def load_tools(deps_env=os.path.join(HERE, "..", "..", ".test-deps.env")):
-    """The readers' paths (scripts/setup-tests.sh's .test-deps.env and PATH), or None when one is missing."""
+def load_tools(deps_env=os.path.join(HERE, "..", "..", ".test-deps.env"), need=READERS):
+    """The readers' paths (scripts/setup-tests.sh's .test-deps.env and PATH), or None when one of
+    those needed is missing."""
     tools = {"node": shutil.which("node"), "heif-convert": shutil.which("heif-convert")}
     if os.path.exists(deps_env):
         with open(deps_env, encoding="utf-8") as f:
             tools.update(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-    return tools if all(tools.get(k) and os.path.exists(tools[k]) for k in READERS) else None
+    return tools if all(tools.get(k) and os.path.exists(tools[k]) for k in need) else None
 
 
 def _run(*cmd, text=True):
