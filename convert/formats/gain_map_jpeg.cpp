@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "convert/formats/byte_io.h"
+#include "convert/formats/gain_map_metadata.h"
 #include "convert/formats/jpeg_container.h"
 
 namespace vellumora {
@@ -47,13 +48,17 @@ std::optional<std::uint64_t> NumberAfter(std::string_view text, std::string_view
 
 }  // namespace
 
-Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapHeadroom& headroom) {
+Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapMetadata& metadata) {
   CheckJpegStart(encoded);
   Bytes out{0xFF, 0xD8};
-  AppendJpegMetadata(out, {}, GainMapImageXmp(headroom), {});
-  AppendJpegSegment(out, kApp2, IsoGainMapMetadataPayload(headroom));
+  AppendJpegMetadata(out, {}, GainMapXmp(metadata), {});
+  AppendJpegSegment(out, kApp2, IsoGainMapPayload(metadata));
   byte_io::Append(out, encoded.subspan(2));
   return out;
+}
+
+Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapHeadroom& headroom) {
+  return BuildGainMapImage(encoded, AppleGainMapMetadata(headroom.log2Millionths));
 }
 
 Bytes BuildGainMapJpegOutput(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> exif,
