@@ -1,12 +1,14 @@
 // StripXmpOrientation on arbitrary packets: never longer than the input, and on small inputs identical
 // to the two regular-expression replacements it stands for. A gain map's headroom read from it is
-// usable only as a positive number of stops.
+// usable only as a positive number of stops. The output's packet, when it can be made, claims no
+// part when none is written and exactly the parts written when there are some.
 #include <cstddef>
 #include <cstdint>
 #include <regex>
 #include <string>
 
 #include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/xmp_claims.h"
 #include "convert/formats/xmp_orientation.h"
 #include "fuzz_check.h"
 
@@ -15,6 +17,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vellumora::fuzz::Require(stripped.size() <= size, "stripped packet grew");
   if (const auto h = vellumora::HeadroomFromGainMapXmp({data, size}); h && vellumora::UsableHeadroom(*h))
     vellumora::fuzz::Require(vellumora::UsableHeadroom(*h)->log2Millionths > 0, "usable headroom");
+  if (const auto bare = vellumora::XmpForOutput({data, size}, {})) {
+    const vellumora::XmpClaims claims = vellumora::ReadXmpClaims(*bare);
+    vellumora::fuzz::Require(!claims.complete || (!claims.gainMap && !claims.motionPhoto && !claims.microVideo &&
+                                                   !claims.presentationTimestampUs && claims.directory.empty()),
+                             "a claim left in a packet without parts");
+    vellumora::fuzz::Require(vellumora::XmpForOutput(*bare, {}) == bare, "a second pass changed the packet");
+    const vellumora::OutputParts parts{vellumora::OutputGainMap{7}, vellumora::OutputVideo{9, 0, -1}};
+    if (const auto full = vellumora::XmpForOutput({data, size}, parts)) {
+      const vellumora::XmpClaims written = vellumora::ReadXmpClaims(*full);
+      vellumora::fuzz::Require(written.complete && written.gainMap && written.motionPhoto == 1 &&
+                                   written.directory.size() == 3 && written.directory[1].length == 7u &&
+                                   written.directory[2].length == 9u,
+                               "the written parts are not exactly what the packet claims");
+    }
+  }
   // Each removal takes 20 (attribute) or 38 (element) bytes.
   vellumora::fuzz::Require((size - stripped.size()) % 2 == 0, "removed an odd number of bytes");
   if (size <= 1024) {
