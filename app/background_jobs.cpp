@@ -7,8 +7,6 @@
 #include "common/detached_thread.h"
 #include "common/text.h"
 #include "convert/conversion.h"
-#include "ui/run_control.h"
-#include "ui/window_state.h"
 
 namespace vellumora {
 
@@ -23,17 +21,17 @@ void PostResult(HWND window, UINT message, std::unique_ptr<Result> result) {
 
 }  // namespace
 
-ScanJob MakeScanJob(const Settings& live, std::vector<std::wstring> paths, const std::wstring& quickFormat) {
+ScanJob MakeScanJob(const Settings& live, std::vector<std::wstring> paths, std::optional<OutputFormat> quickFormat) {
   ScanJob job;
   job.paths = std::move(paths);
   job.options = live;
-  job.quick = !quickFormat.empty();
+  job.quick = quickFormat.has_value();
   if (job.quick) {
     // A quick start converts beside the sources at the program's default quality and never recycles.
-    job.options.format = quickFormat;
+    job.options.format = *quickFormat;
     job.options.recycle = false;
     job.options.quality = 95;
-    job.options.destination = 0;
+    job.options.destination = Destination::BesideSource;
   }
   return job;
 }
@@ -54,43 +52,24 @@ void RunScanWorker(std::unique_ptr<ScanJob> job) {
 }
 
 void RunConversionWorker(std::unique_ptr<ConversionJob> job) {
-  ConversionOutcome outcome;
+  auto result = std::make_unique<ConversionResult>();
+  result->index = job->index;
   {
     ComApartment apartment;
     try {
-      outcome = ConvertFile(ConversionRequest{job->source, job->options});
+      result->outcome = ConvertFile(ConversionRequest{job->source, job->options});
     } catch (const std::exception& e) {
       // ConvertFile reports its own failures; this only keeps a row from staying "converting"
       // for ever if something slips through (an allocation failure, for instance).
-      outcome = ConversionOutcome{};
-      outcome.error = ToUtf16(e.what());
+      result->outcome = ConversionOutcome{};
+      result->outcome.error = ToUtf16(e.what());
     }
   }
-  auto result = std::make_unique<ConversionResult>();
-  result->index = job->index;
-  result->output = std::move(outcome.output);
-  result->error = std::move(outcome.error);
-  result->warning = std::move(outcome.warning);
-  result->recycled = outcome.recycled;
   PostResult(job->window, WM_APP_CONVERT_DONE, std::move(result));
 }
 
-void StartScanJob(std::vector<std::wstring> paths, const std::wstring& quickFormat) {
-  if (paths.empty()) return;
-  auto& state = AppState();
-  auto job = std::make_unique<ScanJob>(MakeScanJob(state.settings, std::move(paths), quickFormat));
-  job->window = state.window;
-  if (job->quick) state.stopRequested = false;
-  ++state.pendingScans;
-  RefreshCommandState();
-  try {
-    StartDetachedThread([job = std::move(job)]() mutable { RunScanWorker(std::move(job)); });
-  } catch (...) {
-    // No thread, no result: a scan that never reports would keep the window from closing.
-    --state.pendingScans;
-    RefreshCommandState();
-    throw;
-  }
+void StartScanJob(ScanJob job) {
+  StartDetachedThread([job = std::make_unique<ScanJob>(std::move(job))]() mutable { RunScanWorker(std::move(job)); });
 }
 
 void StartConversionJob(ConversionJob job) {

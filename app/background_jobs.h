@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/settings.h"
+#include "convert/conversion.h"
 
 namespace vellumora {
 
@@ -38,25 +40,22 @@ struct ConversionJob {
 };
 
 struct ConversionResult {
-  std::uint64_t index = 0;
-  std::wstring output;
-  std::wstring error;
-  std::wstring warning;
-  bool recycled = false;
+  std::uint64_t index = 0;  // the row's
+  ConversionOutcome outcome;
 };
 
-// A scan job over `paths` with a copy of `live`; a non-empty quick format becomes the job's
-// format and brings quality 95, no recycling and outputs beside their sources.
-ScanJob MakeScanJob(const Settings& live, std::vector<std::wstring> paths, const std::wstring& quickFormat);
+// A scan job over `paths` with a copy of `live`; a quick format becomes the job's format and
+// brings quality 95, no recycling and outputs beside their sources.
+ScanJob MakeScanJob(const Settings& live, std::vector<std::wstring> paths, std::optional<OutputFormat> quickFormat);
 
 // The thread procedures. Each posts its one result to the job's window; when the post fails
 // the result is freed at once and lost.
 void RunScanWorker(std::unique_ptr<ScanJob> job);
 void RunConversionWorker(std::unique_ptr<ConversionJob> job);
 
-// Scans the paths on a detached thread with a snapshot of the window's live settings and
-// posts WM_APP_SCAN_DONE with a heap ScanResult. Does nothing for an empty list.
-void StartScanJob(std::vector<std::wstring> paths, const std::wstring& quickFormat);
+// Scans the job's paths on a detached thread and posts WM_APP_SCAN_DONE with a heap ScanResult
+// to the job's window. Raises std::system_error when no thread can be started.
+void StartScanJob(ScanJob job);
 
 // Converts one row on a detached thread and posts WM_APP_CONVERT_DONE with a heap ConversionResult.
 void StartConversionJob(ConversionJob job);

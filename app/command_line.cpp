@@ -34,8 +34,6 @@ CommandLine ParseCommandLine(std::wstring_view commandLine) {
   return result;
 }
 
-bool IsValidQuickFormat(std::wstring_view format) { return format == L"JPG" || format == L"PNG"; }
-
 bool IsSilentQuickRun(const CommandLine& commandLine, bool silentQuickSetting) {
   return !commandLine.quickFormat.empty() && (commandLine.silent || silentQuickSetting);
 }

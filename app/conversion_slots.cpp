@@ -44,10 +44,20 @@ std::uint32_t ConversionSlotCount() {
 
 ConversionSlot::ConversionSlot(ConversionSlot&& other) noexcept : mutex_(std::exchange(other.mutex_, nullptr)) {}
 
-ConversionSlot::~ConversionSlot() {
+ConversionSlot& ConversionSlot::operator=(ConversionSlot&& other) noexcept {
+  if (this != &other) {
+    LetGo();
+    mutex_ = std::exchange(other.mutex_, nullptr);
+  }
+  return *this;
+}
+
+ConversionSlot::~ConversionSlot() { LetGo(); }
+
+void ConversionSlot::LetGo() {
   if (!mutex_) return;
   NoteSlotEvent("leave");
-  ReleaseMutex(mutex_);
+  ReleaseMutex(std::exchange(mutex_, nullptr));
 }
 
 ConversionSlots::ConversionSlots(const std::wstring& instanceName, std::uint32_t count) {

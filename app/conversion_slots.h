@@ -25,10 +25,11 @@ class ConversionSlot {
   ConversionSlot(const ConversionSlot&) = delete;
   ConversionSlot& operator=(const ConversionSlot&) = delete;
   ConversionSlot(ConversionSlot&& other) noexcept;
-  ConversionSlot& operator=(ConversionSlot&&) = delete;
+  ConversionSlot& operator=(ConversionSlot&& other) noexcept;  // lets go of the slot held before
   ~ConversionSlot();
 
  private:
+  void LetGo();
   HANDLE mutex_ = nullptr;  // owned by the slot set
 };
 

@@ -56,8 +56,8 @@ class Collector {
  public:
   explicit Collector(std::vector<std::wstring>& files) : files_(files) {}
 
-  // Step 4: keeps a regular file with a photograph's extension, absolute, normalised and only
-  // once (compared case-insensitively). `attributes` are the entry's as the walk found them.
+  // Keeps a regular file with a photograph's extension, absolute, normalised and only once
+  // (compared case-insensitively). `attributes` are the entry's as the walk found them.
   void Offer(const std::wstring& absolute, DWORD attributes) {
     if (!IsSupportedPhoto(absolute)) return;
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))

@@ -20,10 +20,12 @@
 #include "common/com_apartment.h"
 #include "common/environment.h"
 #include "common/file_bytes.h"
+#include "common/file_identity.h"
 #include "common/guid_text.h"
 #include "common/text.h"
 #include "convert/conversion.h"
 #include "convert/memory_budget.h"
+#include "convert/output_commit.h"
 #include "convert/recycle.h"
 #include "convert/formats/json_string.h"
 
@@ -47,6 +49,37 @@ bool WriteReport(const std::string& report) {
     if (!file.empty()) DeleteFileW(file.c_str());
     return false;
   }
+}
+
+// What the schedule compares of each file: the folded output folder and name root, and the
+// source's identity.
+std::vector<BatchFileKeys> BatchKeysOf(const std::vector<std::wstring>& files, const Settings& settings) {
+  std::vector<BatchFileKeys> keys;
+  keys.reserve(files.size());
+  for (const std::wstring& file : files) {
+    std::wstring folder;
+    try {
+      folder = OutputFolder(ConversionRequest{file, settings}).wstring();
+    } catch (...) {
+      // No folder to compare: the conversion will fail before it names anything.
+    }
+    BatchFileKeys key;
+    const std::wstring root = OutputNameRoot(std::filesystem::path(file).stem().wstring());
+    key.outputNames = FileSystemFold((std::filesystem::path(folder) / root).wstring());
+    if (const auto identity = IdentityOfFile(file))
+      key.sourceFile = std::to_wstring(identity->volume) + L":" + std::to_wstring(identity->index);
+    keys.push_back(std::move(key));
+  }
+  return keys;
+}
+
+// The batch's memory budget from what the system can still give now. Unknown: as much as one
+// 12-megapixel conversion at a time needs, the batch then runs about as one file after another.
+std::uint64_t FreeMemoryBudget() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof(status);
+  if (!GlobalMemoryStatusEx(&status)) return 256ull * 1024 * 1024;
+  return BatchMemoryBudget(status.ullAvailPhys, status.ullAvailPageFile);
 }
 
 // The files of one batch and how far each has come; shared by its workers under `mutex`.
@@ -81,7 +114,8 @@ std::optional<std::size_t> TakeNextFile(BatchState& batch) {
 }
 
 // One worker: takes files until none is left, converting each while it holds one of the user's
-// conversion slots. Never throws (a worker thread must not).
+// conversion slots, taken once the file's memory is reserved. Never throws (a worker thread
+// must not).
 void ConvertFiles(BatchState& batch, const std::vector<std::wstring>& files, const Settings& settings,
                   ConversionSlots& slots, MemoryBudget& memory) noexcept {
   for (;;) {
@@ -91,8 +125,9 @@ void ConvertFiles(BatchState& batch, const std::vector<std::wstring>& files, con
       next = TakeNextFile(batch);
       if (!next) return;
       ShellRecycleBin bin;
-      const ConversionSlot slot = slots.Acquire();
-      outcome = ConvertFile(ConversionRequest{files[*next], settings}, bin, memory);
+      ConversionSlot slot;
+      outcome = ConvertFile(ConversionRequest{files[*next], settings}, bin,
+                            SharedConversion{memory, [&] { slot = slots.Acquire(); }});
     } catch (...) {
       if (!next) return;  // the batch's own lock failed: the other workers finish the files
       outcome = {};
@@ -115,14 +150,15 @@ std::vector<ConversionOutcome> ConvertAll(const std::vector<std::wstring>& files
   BatchState batch;
   batch.steps.assign(files.size(), BatchState::Step::Waiting);
   batch.outcomes.resize(files.size());
-  batch.before = BatchPredecessors(files, settings);
+  batch.before = BatchPredecessors(BatchKeysOf(files, settings));
   ConversionSlots slots(InstanceName(), files.empty() ? 0 : ConversionSlotCount());
-  MemoryBudget memory(BatchMemoryBudget());
+  MemoryBudget memory(FreeMemoryBudget());
 
   // This thread is one of the workers (its COM apartment is the entry's); each other worker
   // enters an apartment of its own. Joined std::threads: only detached ones are a problem.
   std::vector<std::thread> others;
-  const std::size_t workers = BatchWorkerCount(files.size());
+  const std::size_t workers =
+      BatchWorkerCount(ConversionSlotCount(), files.size(), EnvironmentValue(L"VELLUMORA_BATCH_WORKERS"));
   for (std::size_t w = 1; w < workers; ++w) {
     try {
       others.emplace_back([&] {
@@ -148,7 +184,7 @@ int RunQuickConversion(const CommandLine& commandLine, const Settings& settings)
   const std::vector<ConversionOutcome> outcomes = ConvertAll(files, settings);
   bool failed = false;
 
-  std::string report = "{\"format\":" + JsonString(settings.format) + ",\"results\":[";
+  std::string report = "{\"format\":" + JsonString(OutputFormatText(settings.format)) + ",\"results\":[";
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ConversionOutcome& outcome = outcomes[i];
     if (i != 0) report += ',';

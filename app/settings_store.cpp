@@ -154,9 +154,9 @@ SettingsMap ToSettingsMap(const Settings& settings) {
   const auto text = [](bool b) { return std::wstring(b ? L"true" : L"false"); };
   return {
       {L"auto", text(settings.auto_)},
-      {L"destination", std::to_wstring(settings.destination)},
+      {L"destination", settings.destination == Destination::Folder ? L"1" : L"0"},
       {L"folder", settings.folder},
-      {L"format", settings.format},
+      {L"format", OutputFormatText(settings.format)},
       {L"quality", std::to_wstring(settings.quality)},
       {L"recursive", text(settings.recursive)},
       {L"recycle", text(settings.recycle)},
@@ -175,9 +175,9 @@ Settings FromSettingsMap(const SettingsMap& map) {
   if (const auto quality = ParseDecimal(ValueOf(map, L"quality"))) {
     settings.quality = std::clamp(*quality, 1, 100);
     const auto destination = ParseDecimal(ValueOf(map, L"destination"));
-    settings.destination = destination && *destination == 1 ? 1 : 0;
+    settings.destination = destination && *destination == 1 ? Destination::Folder : Destination::BesideSource;
   }
-  settings.format = ValueOf(map, L"format") == L"PNG" ? L"PNG" : L"JPG";
+  settings.format = OutputFormatFromText(ValueOf(map, L"format")).value_or(OutputFormat::Jpg);
   settings.folder = ValueOf(map, L"folder");
   return settings;
 }

@@ -13,6 +13,8 @@
 
 #include "app/context_menu.h"
 #include "common/check_hr.h"
+#include "common/com_object.h"
+#include "common/dropped_files.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -45,30 +47,15 @@ struct ServerState {
   }
 };
 
-class VerbDropTarget final : public IDropTarget {
+class VerbDropTarget final : public ComObject<IDropTarget> {
  public:
   VerbDropTarget(std::shared_ptr<ServerState> state, std::wstring verb)
       : state_(std::move(state)), verb_(std::move(verb)) {
     state_->liveObjects.insert(this);
   }
-  VerbDropTarget(const VerbDropTarget&) = delete;
-  VerbDropTarget& operator=(const VerbDropTarget&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override {
-    if (!result) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDropTarget) {
-      *result = static_cast<IDropTarget*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *result = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
+  ~VerbDropTarget() override {
+    state_->liveObjects.erase(this);
+    state_->lastActivity = GetTickCount64();
   }
 
   HRESULT STDMETHODCALLTYPE DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override { return Copy(effect); }
@@ -90,55 +77,29 @@ class VerbDropTarget final : public IDropTarget {
   }
 
  private:
-  ~VerbDropTarget() {
-    state_->liveObjects.erase(this);
-    state_->lastActivity = GetTickCount64();
-  }
   static HRESULT Copy(DWORD* effect) {
     if (effect) *effect = DROPEFFECT_COPY;
     return S_OK;
   }
 
-  ULONG references_ = 1;
   std::shared_ptr<ServerState> state_;
   std::wstring verb_;
 };
 
-class VerbClassFactory final : public IClassFactory {
+class VerbClassFactory final : public ComObject<IClassFactory> {
  public:
   VerbClassFactory(std::shared_ptr<ServerState> state, std::wstring verb)
       : state_(std::move(state)), verb_(std::move(verb)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override {
-    if (!result) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *result = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *result = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** result) override {
     if (!result) return E_POINTER;
     *result = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    VerbDropTarget* target = nullptr;
     try {
-      target = new VerbDropTarget(state_, verb_);
+      return MakeComObject<VerbDropTarget>(state_, verb_)->QueryInterface(iid, result);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
-    const HRESULT hr = target->QueryInterface(iid, result);
-    target->Release();
-    return hr;
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     state_->locks += lock ? 1 : -1;
@@ -147,8 +108,6 @@ class VerbClassFactory final : public IClassFactory {
   }
 
  private:
-  ~VerbClassFactory() = default;
-  ULONG references_ = 1;
   std::shared_ptr<ServerState> state_;
   std::wstring verb_;
 };
@@ -170,25 +129,14 @@ std::vector<std::wstring> DroppedPaths(IDataObject* data) {
   if (data->GetData(&format, &medium) != S_OK) return paths;
   const ScopeExit release([&] { ReleaseStgMedium(&medium); });
   if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal) return paths;
-  const auto drop = static_cast<HDROP>(medium.hGlobal);
-  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  paths.reserve(count);
-  std::vector<wchar_t> buffer;
-  for (UINT i = 0; i < count; ++i) {
-    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-    buffer.assign(length + 1, L'\0');
-    const UINT copied = DragQueryFileW(drop, i, buffer.data(), length + 1);
-    if (copied > 0) paths.emplace_back(buffer.data(), copied);
-  }
-  return paths;
+  return DroppedFilePaths(static_cast<HDROP>(medium.hGlobal));
 }
 
 std::vector<VerbDrop> ServeExplorerVerbs() {
   auto state = std::make_shared<ServerState>();
   const std::wstring exe = ThisExecutablePath();
   for (const wchar_t* verb : kContextMenuVerbs) {
-    ComPtr<IClassFactory> factory;
-    factory.Attach(new VerbClassFactory(state, verb));
+    const ComPtr<VerbClassFactory> factory = MakeComObject<VerbClassFactory>(state, verb);
     DWORD cookie = 0;
     const HRESULT hr =
         CoRegisterClassObject(VerbClassId(verb, exe), factory.Get(), CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);

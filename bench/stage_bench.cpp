@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/stage_table.h"
 #include "common/com_apartment.h"
 #include "common/text.h"
 #include "convert/conversion.h"
+#include "convert/stage_timing.h"
 
 namespace vellumora {
 namespace {
@@ -33,15 +33,15 @@ double Median(std::vector<double> values) {
 int Run(int argc, wchar_t** argv) {
   int repeat = 5;
   ConversionRequest request;
-  request.options.format = L"JPG";
+  request.options.format = OutputFormat::Jpg;
   request.options.quality = 75;
-  request.options.destination = 1;
+  request.options.destination = Destination::Folder;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     if (arg == L"--repeat" && i + 1 < argc) {
       repeat = std::max(1, _wtoi(argv[++i]));
     } else if (arg == L"--format" && i + 1 < argc) {
-      request.options.format = argv[++i];
+      request.options.format = OutputFormatFromText(argv[++i]).value_or(OutputFormat::Jpg);
     } else if (arg == L"--quality" && i + 1 < argc) {
       request.options.quality = _wtoi(argv[++i]);
     } else if (arg == L"--out" && i + 1 < argc) {
@@ -88,7 +88,7 @@ int Run(int argc, wchar_t** argv) {
     std::printf("RESULT stage=%s ms=%.1f\n", name.c_str(), Median(perStage[name]));
   std::printf("RESULT stage=untimed ms=%.1f\n", Median(untimed));
   std::printf("RESULT stage=total ms=%.1f runs=%d format=%s\n", Median(totals), repeat,
-              ToUtf8(request.options.format).c_str());
+              ToUtf8(OutputFormatText(request.options.format)).c_str());
   return 0;
 }
 

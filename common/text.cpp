@@ -31,4 +31,15 @@ std::wstring FoldCase(std::wstring_view text) {
   return out;
 }
 
+std::wstring FileSystemFold(std::wstring_view text) {
+  if (text.empty()) return {};
+  // Without LCMAP_LINGUISTIC_CASING the mapping is the file system's, the same in every locale.
+  const int length = static_cast<int>(text.size());
+  std::wstring out(text.size(), L'\0');
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), length, out.data(), length, nullptr,
+                    nullptr, 0) != length)
+    return FoldCase(text);
+  return out;
+}
+
 }  // namespace vellumora

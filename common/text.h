@@ -12,4 +12,9 @@ std::string ToUtf8(std::wstring_view utf16);
 // extensions (de-duplication, extension test, context-menu check).
 std::wstring FoldCase(std::wstring_view text);
 
+// Letter case folded as the file system folds it (the system's upper-case table, by which
+// CompareStringOrdinal with ignore-case compares): two names are one name on NTFS exactly when
+// their folded texts are equal ("Été" and "été" included, which towlower leaves apart).
+std::wstring FileSystemFold(std::wstring_view text);
+
 }  // namespace vellumora

@@ -35,18 +35,104 @@ std::wstring MessageOf(const std::exception& e) noexcept {
   }
 }
 
-// Steps 1 to 11: everything up to the committed output. The working state lives in locals
-// declared in the order it is created, so it is released in reverse order on every path:
-// the packed image (libheif's decoded image, packed in place), options, handle and context,
-// then the source bytes, then the handle on the source. A JPG's pixels and the encoder's bytes
-// are let go as soon as the next step has what it needs, so the decoded pixels exist once and
-// never sit beside the encoded file. The source is closed before the recycle phase reopens it.
-std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& snapshot, MemoryBudget* budget) {
+// kOutOfMemory for the outcome. Five UTF-16 units fit the string's own storage, so this needs
+// no allocation when memory has run out.
+std::wstring OutOfMemoryText() noexcept {
+  try {
+    return ToUtf16(kOutOfMemory);
+  } catch (...) {
+    return {};
+  }
+}
+
+// The memory this picture's conversion reserves in a shared budget, from what libheif read of
+// the header: the larger of the upright and the coded size, the deeper of luma and chroma, alpha
+// and the output format. Then the turn among the user's runs, once the memory is there.
+MemoryReservation WaitForMemoryAndTurn(const OpenedHeif& heif, OutputFormat format, std::size_t sourceBytes,
+                                       const SharedConversion& shared) {
+  heif_image_handle* const primary = heif.primary.get();
+  const auto dimension = [](int upright, int coded) { return static_cast<std::uint32_t>(std::max({upright, coded, 0})); };
+  const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(primary),
+                            heif_image_handle_get_chroma_bits_per_pixel(primary));
+  MemoryReservation memory = shared.memory.Reserve(ConversionMemoryNeed(
+      dimension(heif_image_handle_get_width(primary), heif_image_handle_get_ispe_width(primary)),
+      dimension(heif_image_handle_get_height(primary), heif_image_handle_get_ispe_height(primary)),
+      static_cast<std::uint32_t>(std::max(bits, 8)), heif_image_handle_has_alpha_channel(primary) != 0,
+      format == OutputFormat::Png, sourceBytes));
+  if (shared.takeTurn) shared.takeTurn();
+  return memory;
+}
+
+// What the commit needs of the converted picture. Members are released in reverse order: the
+// output bytes, the packed picture (libheif's decoded image, packed in place), then the factory.
+struct ConvertedPicture {
+  Microsoft::WRL::ComPtr<IWICImagingFactory> factory;  // also serves the verification decode
+  PackedImage packed;  // a JPG's pixels are already gone: only its size and pixel format are left
+  Bytes output;        // the encoded file with the metadata (and a JPG's gain map) spliced in
+  ExpectedGainMap gainMap;
+};
+
+// Decodes, packs and encodes the primary picture and builds the output file. A JPG's pixels and
+// the encoder's bytes are let go as soon as the next step has what it needs, so the decoded
+// pixels exist once and never sit beside the encoded file.
+ConvertedPicture ConvertPicture(const OpenedHeif& heif, const ExtractedMetadata& metadata, const Settings& options) {
+  const bool isPng = options.format == OutputFormat::Png;
+  // A picture without alpha is decoded straight to 3 bytes per pixel: the same pixels as the
+  // alpha channel's 255s would give, a quarter less memory at the peak.
+  const bool hasAlpha = heif_image_handle_has_alpha_channel(heif.primary.get()) != 0;
+  ConvertedPicture picture;
+  {
+    DecodedPrimary decoded;
+    {
+      StageTimer timer("decode");
+      decoded = DecodeHeif(heif, ChoosePixelLayout(hasAlpha));
+    }
+    picture.factory = CreateImagingFactory();
+    StageTimer timer("pack");
+    // Packed in place: the decoded image becomes the packed one, so the pixels exist once.
+    picture.packed = PackPixels(std::move(decoded.image), isPng, isPng && hasAlpha);
+  }
+  Bytes encoded;
+  {
+    StageTimer timer("encode");
+    encoded = EncodeImage(picture.factory.Get(), picture.packed, isPng, options.quality);
+  }
+  if (isPng) {
+    StageTimer timer("embed");
+    picture.output = BuildPngOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
+    return picture;
+  }
+  // A JPG's rows are decoded again but never compared, so its pixels are not needed for the
+  // verification; only its dimensions and pixel format are. Its HDR gain map is decoded only
+  // now, with the picture's pixels gone, so it never adds to the conversion's peak.
+  picture.packed.ReleasePixels();
+  std::optional<PreparedGainMap> gainMap;
+  {
+    StageTimer timer("gain-map");
+    gainMap = PrepareGainMap(heif, metadata, picture.packed.width, picture.packed.height, picture.factory.Get(),
+                             options.quality);
+  }
+  StageTimer timer("embed");
+  if (!gainMap) {
+    picture.output = BuildJpegOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
+    return picture;
+  }
+  picture.output = BuildGainMapJpegOutput(encoded, metadata.exif, gainMap->primaryXmp, metadata.icc, gainMap->image);
+  picture.gainMap = {gainMap->width, gainMap->height};
+  return picture;
+}
+
+// Everything up to the committed output. The working state lives in locals declared in the
+// order it is created, so it is released in reverse order on every path: the picture, the
+// metadata, the memory reservation, the libheif handle and context, then the source bytes, then
+// the handle on the source. The source is closed before the recycle phase reopens it.
+std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& snapshot,
+                              const SharedConversion* shared) {
   const Settings& options = request.options;
-  if (options.format != L"JPG" && options.format != L"PNG") throw std::runtime_error("不支援的輸出格式");
-  if (options.destination != 0 && options.folder.empty())
+  if (options.format != OutputFormat::Jpg && options.format != OutputFormat::Png)
+    throw std::runtime_error("不支援的輸出格式");
+  if (options.destination != Destination::BesideSource && options.folder.empty())
     throw std::runtime_error("請先指定輸出資料夾；原始檔案保持不變");
-  const bool isPng = options.format == L"PNG";
 
   SourceFile source;
   {
@@ -54,7 +140,6 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
     source = ReadSource(request.source);
   }
   snapshot = source.snapshot;
-
   OpenedHeif heif;
   {
     StageTimer timer("open");
@@ -62,87 +147,30 @@ std::wstring ConvertAndCommit(const ConversionRequest& request, SourceSnapshot& 
   }
   // Declared before every pixel buffer, so that it is given back only after all of them are gone.
   MemoryReservation memory;
-  if (budget) {
-    heif_image_handle* const primary = heif.primary.get();
-    const auto dimension = [](int upright, int coded) { return static_cast<std::uint32_t>(std::max({upright, coded, 0})); };
-    const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(primary),
-                              heif_image_handle_get_chroma_bits_per_pixel(primary));
-    memory = budget->Reserve(ConversionMemoryNeed(
-        dimension(heif_image_handle_get_width(primary), heif_image_handle_get_ispe_width(primary)),
-        dimension(heif_image_handle_get_height(primary), heif_image_handle_get_ispe_height(primary)),
-        static_cast<std::uint32_t>(std::max(bits, 8)), heif_image_handle_has_alpha_channel(primary) != 0, isPng,
-        source.bytes.size()));
-  }
+  if (shared) memory = WaitForMemoryAndTurn(heif, options.format, source.bytes.size(), *shared);
   ExtractedMetadata metadata;
   {
     StageTimer timer("metadata");
     metadata = ExtractMetadata(heif.primary.get());
   }
-  // A picture without alpha is decoded straight to 3 bytes per pixel: the same pixels as the
-  // alpha channel's 255s would give, a quarter less memory at the peak.
-  const bool hasAlpha = heif_image_handle_has_alpha_channel(heif.primary.get()) != 0;
-  DecodedPrimary decoded;
-  {
-    StageTimer timer("decode");
-    decoded = DecodeHeif(heif, ChoosePixelLayout(hasAlpha));
-  }
-  const auto factory = CreateImagingFactory();
-  PackedImage packed;
-  {
-    StageTimer timer("pack");
-    // Packed in place: the decoded image becomes the packed one, so the pixels exist once.
-    packed = PackPixels(std::move(decoded.image), isPng, isPng && hasAlpha);
-  }
-  decoded.options = {};
-  Bytes encoded;
-  {
-    StageTimer timer("encode");
-    encoded = EncodeImage(factory.Get(), packed, isPng, options.quality);
-  }
-  // A JPG's rows are decoded again but never compared, so its pixels are not needed for the
-  // verification; only its dimensions and pixel format are.
-  if (!isPng) packed.ReleasePixels();
-  // A JPG keeps the photograph's HDR gain map as a second image. It is decoded only now, with
-  // the picture's pixels gone, so it never adds to the conversion's peak.
-  std::optional<PreparedGainMap> gainMap;
-  if (!isPng) {
-    StageTimer timer("gain-map");
-    gainMap = PrepareGainMap(heif, metadata, packed.width, packed.height, factory.Get(), options.quality);
-  }
-  Bytes output;
-  {
-    StageTimer timer("embed");
-    if (isPng)
-      output = BuildPngOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
-    else if (gainMap)
-      output = BuildGainMapJpegOutput(encoded, metadata.exif, gainMap->primaryXmp, metadata.icc, gainMap->image);
-    else
-      output = BuildJpegOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
-  }
-  Bytes().swap(encoded);
-  ExpectedGainMap expected;
-  if (gainMap) {
-    expected = {gainMap->width, gainMap->height};
-    gainMap.reset();
-  }
-  std::wstring final = CommitOutput(request, std::move(output), packed, factory.Get(), metadata.exif, snapshot, expected);
-
-  // Step 11: the output exists; from here on the call counts as a success.
+  ConvertedPicture picture = ConvertPicture(heif, metadata, options);
+  std::wstring final = CommitOutput(request, std::move(picture.output), picture.packed, picture.factory.Get(),
+                                    metadata.exif, snapshot, picture.gainMap);
+  // The output exists: from here on the call counts as a success.
   source.handle.reset();
   return final;
 }
 
-ConversionOutcome ConvertWithin(const ConversionRequest& request, RecycleBin& bin, MemoryBudget* budget) {
+ConversionOutcome ConvertWithin(const ConversionRequest& request, RecycleBin& bin, const SharedConversion* shared) {
   ConversionOutcome outcome;
   SourceSnapshot snapshot{};
   try {
-    outcome.output = ConvertAndCommit(request, snapshot, budget);
+    outcome.output = ConvertAndCommit(request, snapshot, shared);
   } catch (const std::bad_alloc&) {
     // Not the picture's buffers (the decode says so itself): the source, the metadata, the
-    // output file's bytes. Never the runtime's English text. (kOutOfMemory's text, short
-    // enough to need no allocation of its own.)
+    // output file's bytes. Never the runtime's English text.
     outcome = {};
-    outcome.error = L"記憶體不足";
+    outcome.error = OutOfMemoryText();
     return outcome;
   } catch (const std::exception& e) {
     outcome = {};
@@ -155,15 +183,15 @@ ConversionOutcome ConvertWithin(const ConversionRequest& request, RecycleBin& bi
   }
 
   if (!request.options.recycle) return outcome;
-  // Step 12: best effort on top of a finished conversion. Failures become the warning; the
-  // output stays and the call still succeeds.
+  // The recycle phase: best effort on top of a finished conversion. Failures become the
+  // warning; the output stays and the call still succeeds.
   try {
     StageTimer timer("recycle");
     ConfirmSourceUnchanged(request.source, snapshot);
     RecycleSource(request.source, snapshot, outcome, bin);
   } catch (const std::bad_alloc&) {
     outcome.recycled = false;
-    outcome.warning = L"記憶體不足";
+    outcome.warning = OutOfMemoryText();
   } catch (const std::exception& e) {
     outcome.recycled = false;
     outcome.warning = MessageOf(e);
@@ -185,8 +213,8 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin)
   return ConvertWithin(request, bin, nullptr);
 }
 
-ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin, MemoryBudget& budget) {
-  return ConvertWithin(request, bin, &budget);
+ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin, const SharedConversion& shared) {
+  return ConvertWithin(request, bin, &shared);
 }
 
 }  // namespace vellumora

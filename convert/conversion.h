@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 
 #include "common/settings.h"
@@ -31,9 +32,18 @@ ConversionOutcome ConvertFile(const ConversionRequest& request);
 // The same, recycling through the given bin.
 ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin);
 
-// The same, for conversions that run beside others: once the HEIF header has given the picture's
-// size, and before anything is decoded, the memory the conversion will need is reserved in
-// `budget` (waiting while the others hold too much) and held until its pixels are gone.
-ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin, MemoryBudget& budget);
+// What a conversion that runs beside others waits for, in this order. First the memory its
+// picture needs, reserved in `memory` as soon as the HEIF header has given the size (before
+// anything is decoded), waiting in line while the others hold too much, and held until its
+// pixels are gone. Then `takeTurn`, which blocks until it is the conversion's turn among the
+// user's runs and lets the caller hold that turn until ConvertFile returns. So a conversion that
+// waits for memory never sits on a turn that another could use.
+struct SharedConversion {
+  MemoryBudget& memory;
+  std::function<void()> takeTurn;
+};
+
+// The same, for a conversion that runs beside others.
+ConversionOutcome ConvertFile(const ConversionRequest& request, RecycleBin& bin, const SharedConversion& shared);
 
 }  // namespace vellumora

@@ -1,6 +1,9 @@
 #include "convert/gain_map_source.h"
 
+#include <libheif/heif_properties.h>
+
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -31,6 +34,46 @@ HeifHandlePtr FindAppleGainMap(heif_image_handle* primary) {
     if (apple) return handle;
   }
   return {};
+}
+
+// The turn and mirror that an item's transformations (its rotations and mirrors, in their order)
+// give the coded picture, as a 2 × 2 matrix on its axes. Cropping turns nothing and is left out.
+// Nothing when libheif cannot say.
+using Orientation = std::array<int, 4>;
+std::optional<Orientation> OrientationOf(const heif_context* context, heif_item_id item) {
+  const auto times = [](const Orientation& a, const Orientation& b) {
+    return Orientation{a[0] * b[0] + a[1] * b[2], a[0] * b[1] + a[1] * b[3], a[2] * b[0] + a[3] * b[2],
+                       a[2] * b[1] + a[3] * b[3]};
+  };
+  Orientation orientation{1, 0, 0, 1};
+  const int count = heif_item_get_transformation_properties(context, item, nullptr, 0);
+  if (count < 0 || count > 64) return std::nullopt;
+  std::vector<heif_property_id> properties(static_cast<std::size_t>(count), 0);
+  if (count > 0 && heif_item_get_transformation_properties(context, item, properties.data(), count) != count)
+    return std::nullopt;
+  for (const heif_property_id property : properties) {
+    switch (heif_item_get_property_type(context, item, property)) {
+      case heif_item_property_type_transform_rotation: {
+        const int angle = heif_item_get_property_transform_rotation_ccw(context, item, property);
+        if (angle < 0 || angle % 90 != 0) return std::nullopt;
+        for (int quarter = 0; quarter < angle / 90 % 4; ++quarter) orientation = times({0, -1, 1, 0}, orientation);
+        break;
+      }
+      case heif_item_property_type_transform_mirror: {
+        const auto direction = heif_item_get_property_transform_mirror(context, item, property);
+        if (direction == heif_transform_mirror_direction_horizontal)
+          orientation = times({-1, 0, 0, 1}, orientation);
+        else if (direction == heif_transform_mirror_direction_vertical)
+          orientation = times({1, 0, 0, -1}, orientation);
+        else
+          return std::nullopt;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return orientation;
 }
 
 // The headroom from the gain map's own XMP, else from the photograph's MakerNote.
@@ -96,8 +139,16 @@ std::optional<GainMapPixels> ReadGainMap(const OpenedHeif& heif, const Extracted
   const auto headroom = HeadroomOf(gainMap.get(), metadata);
   if (!headroom) return std::nullopt;
 
+  // Both are decoded upright with their own transformations; the gain map lies over the picture
+  // only when those turn and mirror the two alike (a half turn or a mirror of the picture alone
+  // keeps the shape but not the place of the highlights).
+  const auto pictureOrientation = OrientationOf(heif.context.get(), heif_image_handle_get_item_id(heif.primary.get()));
+  if (!pictureOrientation ||
+      pictureOrientation != OrientationOf(heif.context.get(), heif_image_handle_get_item_id(gainMap.get())))
+    return std::nullopt;
+
   // The gain map covers the whole picture at a coarser grid: no larger, and the same shape
-  // to within one of its own pixels (a gain map left unrotated beside a turned picture is not).
+  // to within one of its own pixels.
   const int gw = heif_image_handle_get_width(gainMap.get()), gh = heif_image_handle_get_height(gainMap.get());
   if (gw <= 0 || gh <= 0 || static_cast<std::uint32_t>(gw) > width || static_cast<std::uint32_t>(gh) > height) return std::nullopt;
   const std::int64_t skew = std::int64_t{gw} * height - std::int64_t{gh} * width;

@@ -21,8 +21,8 @@ struct GainMapPixels {
 // The primary image's Apple gain map, decoded and remapped. Nothing when the photograph has no
 // such gain map or it cannot be carried faithfully: no usable headroom in the gain map's XMP or
 // the MakerNote, the photograph's XMP already has gain-map or container properties of its own,
-// the gain map does not decode or its size does not fit the picture's (`width` × `height`,
-// upright). Only libheif and the byte formats: no Windows API, so the decoder fuzz target runs it.
+// its rotations and mirrors differ from the picture's, the gain map does not decode or its size
+// does not fit the picture's (`width` × `height`, upright). Only libheif and the byte formats: no Windows API, so the decoder fuzz target runs it.
 std::optional<GainMapPixels> ReadGainMap(const OpenedHeif& heif, const ExtractedMetadata& metadata,
                                          std::uint32_t width, std::uint32_t height);
 

@@ -84,8 +84,10 @@ std::uint64_t DecodeMemoryLimit(std::uint32_t width, std::uint32_t height, std::
 
 // Decoding half: decodes the primary image to RGB with interleaved RGBA or RGB chroma,
 // converting more than 8 bits per sample to 8. When the upright picture is small enough to be
-// packed, the context's memory-block limit is raised to what its decode needs (libheif's
-// default of 512 MB refuses a 200-megapixel photograph); its other limits stay.
+// packed, the context's memory limits are raised, never lowered, to what its decode needs: one
+// block to DecodeMemoryLimit, the context's total to three such blocks (libheif 1.23's defaults,
+// 4 GB each, already take a 200-megapixel photograph; older releases' did not); its other
+// limits stay.
 DecodedPrimary DecodeHeif(const OpenedHeif& heif, PixelLayout layout);
 
 }  // namespace vellumora

@@ -17,35 +17,17 @@ constexpr std::uint64_t kMaxStreamBytes = 0x4000000000000000ull;
 
 HRESULT MemoryStream::Create(Microsoft::WRL::ComPtr<MemoryStream>& stream) {
   stream.Reset();
-  MemoryStream* created = new (std::nothrow) MemoryStream();
-  if (created == nullptr) return E_OUTOFMEMORY;
-  // Takes over the reference the object starts with (MinGW's ComPtr::Attach would add one).
-  *stream.GetAddressOf() = created;
+  try {
+    stream = MakeComObject<MemoryStream>();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   return S_OK;
 }
 
 Bytes MemoryStream::TakeBytes() {
   position_ = 0;
   return std::exchange(bytes_, Bytes());
-}
-
-HRESULT MemoryStream::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream) || IsEqualIID(riid, IID_IStream)) {
-    *object = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG MemoryStream::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-
-ULONG MemoryStream::Release() {
-  const LONG left = InterlockedDecrement(&references_);
-  if (left == 0) delete this;
-  return static_cast<ULONG>(left);
 }
 
 bool MemoryStream::Reserve(std::uint64_t size) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/com_object.h"
 #include "convert/formats/bytes.h"
 
 namespace vellumora {
@@ -13,17 +14,13 @@ namespace vellumora {
 // written in a few thousand small pieces costs a few reallocations instead of one per write
 // (a stream on an HGLOBAL resizes its block to the exact new size on every write), and the
 // finished file is handed over without a copy. One thread uses it at a time, as WIC does.
-class MemoryStream final : public IStream {
+class MemoryStream final : public ComObject<IStream, ISequentialStream> {
  public:
   // Raises nothing: an allocation failure comes back as E_OUTOFMEMORY.
   static HRESULT Create(Microsoft::WRL::ComPtr<MemoryStream>& stream);
 
   // The stream's contents; the stream is empty afterwards.
   Bytes TakeBytes();
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* read) override;
   HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG size, ULONG* written) override;
@@ -40,13 +37,13 @@ class MemoryStream final : public IStream {
   HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override;
 
  private:
+  template <typename Object, typename... Arguments>
+  friend Microsoft::WRL::ComPtr<Object> MakeComObject(Arguments&&... arguments);
   MemoryStream() = default;
-  ~MemoryStream() = default;
 
   // Makes room for `size` bytes, at least doubling the capacity; false when memory runs out.
   bool Reserve(std::uint64_t size);
 
-  LONG references_ = 1;
   Bytes bytes_;
   std::uint64_t position_ = 0;
 };

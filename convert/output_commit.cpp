@@ -25,7 +25,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-bool IsPngRequest(const ConversionRequest& request) { return request.options.format == L"PNG"; }
+bool IsPngRequest(const ConversionRequest& request) { return request.options.format == OutputFormat::Png; }
 
 // The temporary file of one commit: deleted when the commit ends unless it was renamed.
 class TemporaryFile {
@@ -131,7 +131,7 @@ void VerifyGainMapDecode(IWICImagingFactory* factory, std::span<const std::uint8
 }  // namespace
 
 std::filesystem::path OutputFolder(const ConversionRequest& request) {
-  if (request.options.destination != 0) return std::filesystem::path(request.options.folder);
+  if (request.options.destination != Destination::BesideSource) return std::filesystem::path(request.options.folder);
   // A fully qualified source is taken as it is: making it absolute would clean the name up and
   // drop a trailing dot from a folder's name.
   const std::filesystem::path source(request.source);

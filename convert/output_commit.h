@@ -13,7 +13,7 @@
 
 namespace vellumora {
 
-// The folder the output goes into: the source's own folder for destination 0, else `folder`.
+// The folder the output goes into: the source's own folder, or `folder`.
 std::filesystem::path OutputFolder(const ConversionRequest& request);
 
 // The n-th name tried for the output: "stem.ext" for n = 0, then "stem (n).ext"; the

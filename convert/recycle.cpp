@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/check_hr.h"
+#include "common/file_identity.h"
 #include "convert/recycle_guard.h"
 
 namespace vellumora {
@@ -36,33 +37,6 @@ bool IsSnapshotFile(IShellItem* item, const SourceSnapshot& expected) noexcept {
 
 }  // namespace
 
-ComPtr<RecycleSink> RecycleSink::Create(const SourceSnapshot& expected) {
-  // Takes over the reference the object starts with. Not ComPtr::Attach: MinGW's version of
-  // it adds a reference, and the sink would never be freed.
-  ComPtr<RecycleSink> sink;
-  *sink.GetAddressOf() = new RecycleSink(expected);
-  return sink;
-}
-
-HRESULT RecycleSink::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IFileOperationProgressSink)) {
-    *object = static_cast<IFileOperationProgressSink*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG RecycleSink::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-
-ULONG RecycleSink::Release() {
-  const LONG left = InterlockedDecrement(&references_);
-  if (left == 0) delete this;
-  return static_cast<ULONG>(left);
-}
-
 HRESULT RecycleSink::PreDeleteItem(DWORD flags, IShellItem* item) {
   // Without this flag the Shell is about to delete the file outright (no Recycle Bin there):
   // abort instead, the source stays where it is.
@@ -85,7 +59,7 @@ RecycleReport ShellRecycleBin::MoveToRecycleBin(const std::wstring& path, const 
   ComPtr<IShellItem> item;
   CheckHr(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item)), "無法讀取原檔");
 
-  const ComPtr<RecycleSink> sink = RecycleSink::Create(expected);
+  const ComPtr<RecycleSink> sink = MakeComObject<RecycleSink>(expected);
   CheckHr(operation->DeleteItem(item.Get(), sink.Get()), "無法回收原檔");
   CheckHr(operation->PerformOperations(), "此位置無法安全回收，已保留原檔");
   BOOL aborted = FALSE;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/com_object.h"
 #include "convert/conversion.h"
 #include "convert/source_file.h"
 
@@ -39,22 +40,13 @@ inline constexpr DWORD kRecycleOperationFlags =
 
 // Progress sink of the Shell's delete operation: refuses any deletion that would not go to the
 // Recycle Bin or that would remove another file than the snapshot's, and records whether the
-// Shell created the item there. Created with one reference; deletes itself when the last one
-// is released.
-class RecycleSink final : public IFileOperationProgressSink {
+// Shell created the item there. Made by MakeComObject<RecycleSink>(expected): it lets only the
+// file of `expected` go.
+class RecycleSink final : public ComObject<IFileOperationProgressSink> {
  public:
-  // A new sink owned by the returned pointer alone (reference count 1), that lets only the
-  // file of `expected` go.
-  static Microsoft::WRL::ComPtr<RecycleSink> Create(const SourceSnapshot& expected);
-
-  RecycleSink(const RecycleSink&) = delete;
-  RecycleSink& operator=(const RecycleSink&) = delete;
+  explicit RecycleSink(const SourceSnapshot& expected) : expected_(expected) {}
 
   bool recycled() const { return recycled_; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE StartOperations() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE FinishOperations(HRESULT) override { return S_OK; }
@@ -83,9 +75,6 @@ class RecycleSink final : public IFileOperationProgressSink {
   HRESULT STDMETHODCALLTYPE ResumeTimer() override { return S_OK; }
 
  private:
-  explicit RecycleSink(const SourceSnapshot& expected) : expected_(expected) {}
-  ~RecycleSink() = default;  // only through Release
-  LONG references_ = 1;
   SourceSnapshot expected_;
   bool recycled_ = false;
 };

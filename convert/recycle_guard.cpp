@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/extended_path.h"
+#include "common/file_identity.h"
 #include "common/guid_text.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -19,8 +20,8 @@ constexpr const char* kUnsafeLocation = "此位置無法安全回收，已保留
 constexpr const char* kInUse = "原檔正被其他程式使用，無法回收，已保留原檔";
 constexpr const char* kChanged = "原檔在轉換期間已被修改，已保留原檔";
 
-// A name another program holds is tried again this often, this far apart: long enough for a
-// virus scanner or an indexer that looks at the file, short enough for a batch.
+// A name another program holds is removed or renamed again this often, this far apart: long
+// enough for a virus scanner or an indexer that looks at the file, short enough for a batch.
 constexpr int kDeleteAttempts = 20;
 constexpr DWORD kDeleteRetryMs = 100;
 
@@ -47,12 +48,6 @@ bool HeldAgainstDelete(const std::wstring& path) {
   return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const std::wstring& b) {
-  BY_HANDLE_FILE_INFORMATION other{};
-  return ReadFileInformationShared(b, other) && a.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == other.nFileIndexHigh && a.nFileIndexLow == other.nFileIndexLow;
-}
-
 // The second name: in the source's own folder (a hard link cannot leave the volume), unique,
 // and named like the program's other temporary files.
 std::wstring KeepName(const std::wstring& source) {
@@ -65,46 +60,53 @@ bool ReadChunk(HANDLE file, std::vector<std::uint8_t>& buffer, DWORD& got) {
   return ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) != FALSE;
 }
 
-// Removes one name of a file. A read-only file refuses that (its attribute is shared by all
-// its names), so the attribute is lifted for the removal and put back on the file through the
-// same handle, for the name that remains. A name that another program holds without delete
-// sharing is tried again for a while. True when the name is gone.
-bool RemoveName(const std::wstring& name) {
-  const std::wstring path = ExtendedLengthPath(name);
-  for (int attempt = 1;; ++attempt) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      const DWORD error = GetLastError();
-      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
-    DWORD error = ERROR_SUCCESS;
-    {
-      const UniqueFileHandle file(CreateFileW(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
-      if (file) {
-        FILE_DISPOSITION_INFO disposition{};
-        disposition.DeleteFile = TRUE;
-        const bool marked =
-            SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-        if (!marked) error = GetLastError();
-        if (readOnly) {
-          // Zero times leave the times as they are: only the attribute comes back.
-          FILE_BASIC_INFO basic{};
-          basic.FileAttributes = attributes;
-          SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
-        }
-        if (marked) return true;  // the name goes when the handle closes
-      } else {
-        error = GetLastError();
-        if (readOnly) SetFileAttributesW(path.c_str(), attributes);
-      }
-    }
-    if (error != ERROR_SHARING_VIOLATION || attempt == kDeleteAttempts) return false;
+// Runs `attempt` (ERROR_SUCCESS or the failure's code) again for a while as long as another
+// program holds the name without delete sharing. Returns the last attempt's code.
+template <typename Attempt>
+DWORD TryWhileHeld(Attempt attempt) {
+  for (int n = 1;; ++n) {
+    const DWORD error = attempt();
+    if (error != ERROR_SHARING_VIOLATION || n == kDeleteAttempts) return error;
     Sleep(kDeleteRetryMs);
   }
+}
+
+// One attempt at removing one name of a file. A read-only file refuses that (its attribute is
+// shared by all its names), so the attribute is lifted for the removal and put back on the file
+// through the same handle, for the name that remains. ERROR_SUCCESS when the name is gone.
+DWORD RemoveNameOnce(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly && !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return GetLastError();
+  const UniqueFileHandle file(CreateFileW(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    if (readOnly) SetFileAttributesW(path.c_str(), attributes);
+    return error;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  const bool marked = SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+  const DWORD error = marked ? ERROR_SUCCESS : GetLastError();
+  if (readOnly) {
+    // Zero times leave the times as they are: only the attribute comes back.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes;
+    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+  }
+  return error;  // a marked name goes when the handle closes
+}
+
+// Removes one name of a file, trying again while another program holds it. True when it is gone.
+bool RemoveName(const std::wstring& name) {
+  const std::wstring path = ExtendedLengthPath(name);
+  return TryWhileHeld([&] { return RemoveNameOnce(path); }) == ERROR_SUCCESS;
 }
 
 // Copies the source into `keep` (a new name) and proves the copy: the source is read while no
@@ -201,6 +203,10 @@ std::string RecycleGuard::OnlyNameLeft() const {
   return "原檔名稱已被其他檔案使用，照片保留為「" + ToUtf8(std::filesystem::path(keep_).filename().wstring()) + "」";
 }
 
+std::string RecycleGuard::NotPutBack() const {
+  return "無法將照片放回原檔名，照片保留為「" + ToUtf8(std::filesystem::path(keep_).filename().wstring()) + "」";
+}
+
 std::string RecycleGuard::RecycleConfirmed() {
   if (keep_.empty()) return {};
   const std::string message = RemoveName(keep_) ? std::string() : LeftBehind();
@@ -218,18 +224,27 @@ std::string RecycleGuard::Restore() {
     // the photograph's only remaining name and stays. (This is asked first, not left to the
     // rename below: a no-replace rename onto another name of the same file does nothing and
     // succeeds where the platform follows the POSIX rule.)
-    const bool holdsPhotograph = copy_ ? MatchesSnapshot(atSource, snapshot_) : SameFile(atSource, keep_);
+    const bool holdsPhotograph =
+        copy_ ? MatchesSnapshot(atSource, snapshot_) : IdentityOfFile(keep_) == IdentityOf(atSource);
     if (!holdsPhotograph) {
       message = OnlyNameLeft();
     } else if (!RemoveName(keep_)) {
       message = LeftBehind();
     }
-  } else if (!MoveFileExW(ExtendedLengthPath(keep_).c_str(), ExtendedLengthPath(source_).c_str(),
-                          MOVEFILE_WRITE_THROUGH)) {
+  } else {
     // The source is gone without proof that it is in the Recycle Bin: the second name takes
-    // its name back. The rename never replaces, so a file that took the name meanwhile is left
-    // alone, and so is the second name.
-    message = OnlyNameLeft();
+    // its name back. A program that looks at the new file (a virus scanner) may hold it for a
+    // moment. The rename never replaces, so a file that took the name meanwhile is left alone,
+    // and so is the second name.
+    const std::wstring keep = ExtendedLengthPath(keep_), source = ExtendedLengthPath(source_);
+    const DWORD error = TryWhileHeld([&] {
+      return MoveFileExW(keep.c_str(), source.c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS : GetLastError();
+    });
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+      message = OnlyNameLeft();
+    } else if (error != ERROR_SUCCESS) {
+      message = NotPutBack();
+    }
   }
   keep_.clear();
   return message;

@@ -23,8 +23,9 @@ namespace vellumora {
 //
 // Every removal of the second name is checked: a read-only file's name is removed with the
 // attribute lifted for the moment and put back on the file, and a name another program holds
-// is tried again for a while. A second name that cannot go, or that is left as the photograph's
-// only name, is reported with its file name, never left behind without a word.
+// is tried again for a while, and so is putting the source back under its name. A second name
+// that cannot go, or that is left as the photograph's only name (its name taken by another file,
+// or the rename failing), is reported with its file name, never left behind without a word.
 class RecycleGuard {
  public:
   // Raises "此位置無法安全回收，已保留原檔" where the source cannot be kept,
@@ -46,6 +47,7 @@ class RecycleGuard {
  private:
   std::string LeftBehind() const;
   std::string OnlyNameLeft() const;
+  std::string NotPutBack() const;
   std::wstring source_;
   std::wstring keep_;  // empty once settled
   SourceSnapshot snapshot_{};

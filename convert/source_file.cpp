@@ -43,18 +43,9 @@ bool MatchesSnapshot(const BY_HANDLE_FILE_INFORMATION& now, const SourceSnapshot
   // Identity first (a file replaced under the same name has another index), then size, then
   // the last write time. Access time, attributes and the number of links do not count:
   // reading the file, or giving it a second name, is not a change.
-  return now.nFileIndexLow == snapshot.nFileIndexLow && now.nFileIndexHigh == snapshot.nFileIndexHigh &&
-         now.dwVolumeSerialNumber == snapshot.dwVolumeSerialNumber && now.nFileSizeLow == snapshot.nFileSizeLow &&
+  return IdentityOf(now) == IdentityOf(snapshot) && now.nFileSizeLow == snapshot.nFileSizeLow &&
          now.nFileSizeHigh == snapshot.nFileSizeHigh &&
          CompareFileTime(&now.ftLastWriteTime, &snapshot.ftLastWriteTime) == 0;
-}
-
-bool ReadFileInformationShared(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-  info = {};
-  const UniqueFileHandle file(CreateFileW(ExtendedLengthPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-  return file && GetFileInformationByHandle(file.get(), &info) != FALSE;
 }
 
 }  // namespace vellumora

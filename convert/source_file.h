@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "common/file_identity.h"
 #include "common/unique_handle.h"
 #include "convert/formats/bytes.h"
 
@@ -36,13 +37,8 @@ bool IsReadableSourceSize(unsigned long long size);
 // queried and "原檔在轉換期間已被修改，已保留原檔" when it differs.
 void ConfirmSourceUnchanged(const std::wstring& path, const SourceSnapshot& snapshot);
 
-// Whether `now` describes the snapshot's file (volume serial number and file index) with the
-// same size and last write time.
+// Whether `now` describes the snapshot's file (its FileIdentity) with the same size and last
+// write time.
 bool MatchesSnapshot(const BY_HANDLE_FILE_INFORMATION& now, const SourceSnapshot& snapshot);
-
-// Reads a file's by-handle information through a short-lived handle that shares everything,
-// so that the look never stands in the way of another program (the Shell's delete) that
-// holds the file. False when the file cannot be opened or queried.
-bool ReadFileInformationShared(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info);
 
 }  // namespace vellumora

@@ -1,5 +1,6 @@
-// The measuring side of StageTimer. Only benchmark builds define VELLUMORA_STAGE_TIMING; in the
-// product this file declares nothing beyond the header and StageTimer stays an empty object.
+// The measuring side of StageTimer and the stage table. Only benchmark builds define
+// VELLUMORA_STAGE_TIMING; in the product this file declares nothing beyond the header and
+// StageTimer stays an empty object.
 #include "convert/stage_timing.h"
 
 #ifdef VELLUMORA_STAGE_TIMING
@@ -10,8 +11,6 @@
 
 #include <windows.h>
 #include <psapi.h>
-
-#include "bench/stage_table.h"
 
 namespace vellumora {
 namespace {

@@ -18,6 +18,9 @@ cache="${VELLUMORA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vellumora}"
 # The decoder libraries, instrumented (a few minutes, once per recipe).
 . "$root/scripts/heif-deps.sh"
 heif_san="$cache/deps-sanitized-libheif-$heif_version-libde265-$de265_version-$heif_deps_recipe"
+mkdir -p "$cache"
+exec 9>"$cache/.deps.lock"
+flock 9
 if [ ! -f "$heif_san/.complete" ]; then
   heif_tar="$(upstream_source libheif "$heif_version" "$heif_tar_sha256" "$heif_file_sha256" "$heif_download" "$cache/downloads")" &&
   de265_tar="$(upstream_source libde265 "$de265_version" "$de265_tar_sha256" "$de265_file_sha256" "$de265_download" "$cache/downloads")" &&
@@ -25,6 +28,8 @@ if [ ! -f "$heif_san/.complete" ]; then
   build_heif_deps sanitized "$de265_tar" "$de265_version" "$heif_tar" "$heif_version" "$heif_san" "$cache/logs-sanitized" &&
   touch "$heif_san/.complete" || { echo "fuzz: the sanitized decoder libraries could not be built" >&2; exit 1; }
 fi
+
+flock -u 9
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DVELLUMORA_FUZZ=ON -DVELLUMORA_TESTS=ON \
   -DVELLUMORA_FUZZ_HEIF_DIR="$heif_san" >/dev/null

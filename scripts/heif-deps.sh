@@ -29,7 +29,7 @@ de265_download=$de265_repository/releases/download/$de265_tag/libde265-$de265_ve
 de265_source="release tarball of tag $de265_tag (= Debian's libde265_1.1.3.orig.tar.gz), SHA-256 $de265_file_sha256"
 
 # Bump whenever the built libraries change (flags, patches, options), so that caches rebuild.
-heif_deps_recipe=r8
+heif_deps_recipe=r9
 
 # The sanitizers of the decoder fuzz target's build of the same sources (scripts/fuzz.sh).
 heif_deps_sanitizer_flags="-fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined"

@@ -152,8 +152,8 @@ package_code="$(uuid_of "package $version $commit ${sign_cert:+signed}")"
 # and language in the summary, and times that are not the build's.
 msibuild "$stage/$name.msi" -q "UPDATE \`LaunchCondition\` SET \`Description\` = 'A newer version of Vellumora Convert is already installed. To go back to this version, first uninstall the newer one in Settings > Apps.' WHERE \`Condition\` = 'NOT WIX_DOWNGRADE_DETECTED'" \
   || die "msibuild could not write the downgrade message"
-aumid="$(sed -n 's/.*SetCurrentProcessExplicitAppUserModelID(L"\([^"]*\)").*/\1/p' app/entry.cpp)"
-[ -n "$aumid" ] || die "the program's AppUserModelID was not found in app/entry.cpp"
+aumid="$(sed -n 's/.*SetCurrentProcessExplicitAppUserModelID(L"\([^"]*\)").*/\1/p' entry/entry.cpp)"
+[ -n "$aumid" ] || die "the program's AppUserModelID was not found in entry/entry.cpp"
 printf 'MsiShortcutProperty\tShortcut_\tPropertyKey\tPropVariantValue\ns72\ts72\ts0\ts0\nMsiShortcutProperty\tMsiShortcutProperty\nAppUserModelID\tAppShortcut\tSystem.AppUserModel.ID\t%s\n' \
   "$aumid" > "$stage/MsiShortcutProperty.idt"
 (cd "$stage" && msibuild "$name.msi" -i MsiShortcutProperty.idt) || die "msibuild could not add the shortcut's AppUserModelID"

@@ -3,9 +3,8 @@
 #   1. Debian packages (cross compilers, Wine, test tools);
 #   2. libde265 and libheif for the MinGW target, built from their pinned upstream releases
 #      (checked against the checksums in scripts/heif-deps.sh) into a cache outside the repository;
-#   3. a ready Wine prefix, also cached;
-#   4. the gain-map readers for the tests, also cached: the current exiftool and
-#      @monogrid/gainmap-js (npm, pinned), and libultrahdr's ultrahdr_app (native, checked).
+#   3. a ready Wine prefix, also cached.
+# What only the tests add (the gain-map readers) is scripts/setup-tests.sh.
 # Safe to run again: every step is skipped when its result is already there.
 # Prints the cache paths it settled on as KEY=VALUE lines to scripts/../.deps.env
 # (read by the build script).
@@ -102,6 +101,9 @@ pick_served() {
   return 1
 }
 
+# Set-ups of several clones share the cache: one builds a recipe while the others wait for it.
+exec 9>"$cache/.deps.lock"
+flock 9
 origin=upstream
 heif_rc=0 de265_rc=0
 heif_tar="$(upstream_source libheif "$heif_version" "$heif_tar_sha256" "$heif_file_sha256" "$heif_download" "$downloads")" || heif_rc=$?
@@ -140,6 +142,8 @@ else
   say "dependencies built"
 fi
 
+flock -u 9
+
 # --- 3. Wine prefix ----------------------------------------------------------
 wine_ver="$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_' )"
 prefix="$cache/wineprefix-$wine_ver-p1"
@@ -164,42 +168,8 @@ else
   touch "$prefix/.complete"
 fi
 
-# --- 4. Gain-map readers for the tests ---------------------------------------
-# Debian's exiftool (12.57) misreads MPF and hdrgm, hence the current one from npm, run by the
-# machine's Node and npm, at the versions and integrity hashes of tests/e2e/gain-map-readers.
-# ultrahdr_app only reads our files in tests: none of its code goes into the program. Without
-# these readers the gain-map checks skip, so a failure here is loud but not fatal.
-readers_lock="$repo/tests/e2e/gain-map-readers/package-lock.json"
-readers="$cache/gain-map-readers-r1-$(sha256sum < "$readers_lock" | cut -c1-12)"
-uhdr_version=2.0.2
-uhdr_tar_sha256=7df0d7bb0e0c902612bcfc70377f05a711603f35e43e1583972a62996fe75f4e
-install_readers() {
-  local stage="$readers.tmp" tar
-  rm -rf "$stage" && mkdir -p "$stage/npm" && cp "$readers_lock" "${readers_lock%-lock.json}.json" "$stage/npm/"
-  npm ci --prefix "$stage/npm" --no-audit --no-fund --loglevel=error >/dev/null || return 1
-  tar="$(upstream_source libultrahdr "$uhdr_version" "$uhdr_tar_sha256" "" \
-    "https://github.com/google/libultrahdr/archive/refs/tags/v$uhdr_version.tar.gz" "$downloads")" || return 1
-  tar -C "$stage" -xzf "$tar" || return 1
-  { cmake -S "$stage/libultrahdr-$uhdr_version" -B "$stage/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DBUILD_SHARED_LIBS=OFF -DUHDR_ENABLE_HEIF=OFF -DUHDR_ENABLE_INSTALL=OFF -DUHDR_WRITE_XMP=ON \
-      && ninja -C "$stage/build" ultrahdr_app; } >"$stage/build.log" 2>&1 || { tail -n 30 "$stage/build.log" >&2; return 1; }
-  mv "$stage/build/ultrahdr_app" "$stage/" || return 1
-  rm -rf "$stage/build" "$stage/libultrahdr-$uhdr_version"
-  touch "$stage/.complete" && mv "$stage" "$readers"
-}
-if [ -f "$readers/.complete" ]; then
-  say "gain-map readers cached: $readers"
-else
-  say "installing the gain-map readers (exiftool, gainmap-js, ultrahdr_app) into $readers"
-  rm -rf "$readers"
-  install_readers || { rm -rf "$readers.tmp"; loud "the gain-map readers could not be installed: the gain-map checks will skip"; }
-fi
-
 cat > "$repo/.deps.env" <<EOF
 VELLUMORA_DEPS_DIR=$deps
 VELLUMORA_WINEPREFIX_TEMPLATE=$prefix
-VELLUMORA_EXIFTOOL=$readers/npm/node_modules/exiftool-vendored.pl/bin/exiftool
-VELLUMORA_GAINMAP_JS=$readers/npm/node_modules/@monogrid/gainmap-js
-VELLUMORA_ULTRAHDR_APP=$readers/ultrahdr_app
 EOF
 say "ready: deps $deps, wine prefix $prefix"

@@ -12,7 +12,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
 cd "$repo"
 
-bash "$here/setup.sh" || exit 1
+bash "$here/setup-tests.sh" || exit 1
 bash "$here/build.sh" all || exit 1
 
 passed=0 failed=0 status=0

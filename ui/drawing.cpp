@@ -54,27 +54,17 @@ ButtonLook ButtonLookFor(int id, bool enabled, bool pressed) {
   return look;
 }
 
-// The four fonts belong here; the window state holds their handles for drawing and layout.
-struct FontOwners {
-  UniqueGdiObject body, title, heading, small;
-};
-
-FontOwners& OwnedFonts() {
-  static FontOwners owners;
-  return owners;
-}
-
 void DeleteFonts() {
   MainWindowState& state = AppState();
   state.bodyFont = state.titleFont = state.headingFont = state.smallFont = nullptr;
-  OwnedFonts() = FontOwners{};
+  state.fontOwners = {};
 }
 
 void CreateFonts() {
   MainWindowState& state = AppState();
-  FontOwners& owners = OwnedFonts();
+  MainWindowState::FontOwners& owners = state.fontOwners;
   // The old fonts are deleted only when this returns, after every control holds a new one.
-  const FontOwners old = std::move(owners);
+  const MainWindowState::FontOwners old = std::move(owners);
   owners.body.reset(MakeFont(15, FW_NORMAL));
   owners.title.reset(MakeFont(29, FW_BOLD));
   owners.heading.reset(MakeFont(19, FW_BOLD));

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "common/dropped_files.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "ui/control_ids.h"
@@ -179,16 +180,9 @@ void HandleDroppedFiles(HDROP drop) {
   std::vector<std::wstring> paths;
   {
     ScopeExit finish([drop] { DragFinish(drop); });
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT i = 0; i < count; ++i) {
-      const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-      std::wstring path(length + 1, L'\0');
-      DragQueryFileW(drop, i, path.data(), length + 1);
-      path.resize(length);
-      paths.push_back(std::move(path));
-    }
+    paths = DroppedFilePaths(drop);
   }
-  StartScanJob(std::move(paths), L"");
+  ScanForWindow(std::move(paths), std::nullopt);
 }
 
 LRESULT CALLBACK ListDropSubclass(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {

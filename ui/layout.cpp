@@ -94,4 +94,10 @@ int ScrollAfterWheel(int scrollPixels, int wheelDelta, int dpi) {
 
 TrackSize MinTrackSize(int dpi) { return {ScaleLength(900, dpi), ScaleLength(480, dpi)}; }
 
+TrackSize InitialWindowSize(int dpi, int workAreaWidth, int workAreaHeight) {
+  const int margin = ScaleLength(24, dpi);
+  return {std::min(ScaleLength(1120, dpi), workAreaWidth - margin),
+          std::min(ScaleLength(800, dpi), workAreaHeight - margin)};
+}
+
 }  // namespace vellumora

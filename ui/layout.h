@@ -76,4 +76,8 @@ struct TrackSize {
 };
 TrackSize MinTrackSize(int dpi);
 
+// The main window's first size in pixels: 1120 x 800 units, but never more than the work area
+// (in pixels) less 24 units in either direction.
+TrackSize InitialWindowSize(int dpi, int workAreaWidth, int workAreaHeight);
+
 }  // namespace vellumora

@@ -38,7 +38,6 @@ void UseSmallFont(HWND control) {
 // Every child control, in Tab order, each set up right after it exists (the option
 // controls are filled from the settings by the options panel).
 void CreateControls() {
-  const Settings& settings = AppState().settings;
   constexpr DWORD push = WS_TABSTOP | BS_OWNERDRAW;
   constexpr DWORD check = WS_TABSTOP | BS_AUTOCHECKBOX;
 
@@ -46,6 +45,7 @@ void CreateControls() {
   CreateChildControl(L"BUTTON", L"＋ 選擇資料夾", push, IDC_ADD_FOLDER);
   CreateChildControl(L"BUTTON", L"清空", push, IDC_CLEAR);
   CreateChildControl(L"BUTTON", L"加入資料夾時包含子資料夾", check, IDC_RECURSIVE);
+  InitOptionControl(IDC_RECURSIVE);
   // An owner-data list: the rows vector is the only copy of the texts, and thousands of rows
   // are listed by setting the item count (inserting 5,000 items kept the window from answering
   // for about 2 s).
@@ -65,13 +65,16 @@ void CreateControls() {
 
   CreateChildControl(L"ComboBox", L"", WS_TABSTOP | CBS_DROPDOWNLIST, IDC_DESTINATION);
   InitOptionControl(IDC_DESTINATION);
-  CreateChildControl(L"EDIT", settings.folder.c_str(), WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, IDC_FOLDER);
+  CreateChildControl(L"EDIT", L"", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, IDC_FOLDER);
   InitOptionControl(IDC_FOLDER);
   CreateChildControl(L"BUTTON", L"選擇輸出位置…", push, IDC_BROWSE_FOLDER);
   UseSmallFont(CreateChildControl(L"STATIC", L"✓ 保留 EXIF、ICC 與 XMP\n✓ 驗證成功後才回收原檔", 0, IDC_GUARANTEE_NOTE));
   CreateChildControl(L"BUTTON", L"成功後將原檔移至資源回收筒", check, IDC_RECYCLE);
+  InitOptionControl(IDC_RECYCLE);
   CreateChildControl(L"BUTTON", L"全自動轉換（加入即轉換）", check, IDC_AUTO);
+  InitOptionControl(IDC_AUTO);
   CreateChildControl(L"BUTTON", L"靜默執行", check, IDC_SILENT);
+  InitOptionControl(IDC_SILENT);
   CreateChildControl(L"BUTTON", L"開始轉換", push, IDC_START);
   CreateChildControl(L"BUTTON", L"停止", push, IDC_STOP);
   CreateChildControl(L"BUTTON", L"啟用檔案總管右鍵功能", push, IDC_MENU_INSTALL);
@@ -88,10 +91,6 @@ LRESULT OnCreate(HWND window) {
   state.creating = true;
   CreateFonts();
   CreateControls();
-  SetChecked(IDC_RECURSIVE, state.settings.recursive);
-  SetChecked(IDC_RECYCLE, state.settings.recycle);
-  SetChecked(IDC_AUTO, state.settings.auto_);
-  SetChecked(IDC_SILENT, state.settings.silent_quick);
   state.creating = false;
   RefreshContextMenuButtons();
   RefreshCommandState();

@@ -6,7 +6,6 @@
 #include <exception>
 #include <utility>
 
-#include "app/background_jobs.h"
 #include "app/context_menu.h"
 #include "app/settings_store.h"
 #include "common/text.h"
@@ -38,10 +37,7 @@ void PickOutputFolder() {
   ApplySettingsFromControls(true);
 }
 
-void PickAndScan(bool folders) {
-  std::vector<std::wstring> paths = PickPaths(folders, true);
-  StartScanJob(std::move(paths), L"");
-}
+void PickAndScan(bool folders) { ScanForWindow(PickPaths(folders, true), std::nullopt); }
 
 void ChangeContextMenu(bool install) {
   try {
@@ -65,8 +61,8 @@ Settings SettingsFromControlValues(const OptionControlValues& values) {
   settings.recycle = values.recycle;
   settings.silent_quick = values.silentQuick;
   settings.quality = values.quality;
-  settings.format = values.formatIndex == 1 ? L"PNG" : L"JPG";
-  settings.destination = values.destinationIndex;
+  settings.format = values.formatIndex == 1 ? OutputFormat::Png : OutputFormat::Jpg;
+  settings.destination = values.destinationIndex == 1 ? Destination::Folder : Destination::BesideSource;
   settings.folder = values.folder;
   return settings;
 }
@@ -79,7 +75,7 @@ void RetargetWaitingRows(std::vector<ListRow>& rows, const Settings& settings, b
     if (!previousAuto || !row.queued) {
       row.options = settings;
       row.queued = true;
-    } else if (fillMissingFolders && row.options.destination != 0 && row.options.folder.empty()) {
+    } else if (fillMissingFolders && row.options.destination == Destination::Folder && row.options.folder.empty()) {
       row.options.folder = settings.folder;
       row.options.destination = settings.destination;
     }
@@ -111,7 +107,7 @@ void InitOptionControl(int id) {
     case IDC_FORMAT:
       SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"JPG"));
       SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"PNG"));
-      SendMessageW(control, CB_SETCURSEL, settings.format == L"PNG" ? 1 : 0, 0);
+      SendMessageW(control, CB_SETCURSEL, settings.format == OutputFormat::Png ? 1 : 0, 0);
       break;
     case IDC_QUALITY:
       SendMessageW(control, TBM_SETRANGE, TRUE, MAKELONG(1, 100));
@@ -120,7 +116,7 @@ void InitOptionControl(int id) {
     case IDC_DESTINATION:
       SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"與原始檔案相同資料夾"));
       SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"指定輸出資料夾"));
-      SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(settings.destination), 0);
+      SendMessageW(control, CB_SETCURSEL, settings.destination == Destination::Folder ? 1 : 0, 0);
       break;
     case IDC_FOLDER:
       SetWindowTextW(control, settings.folder.c_str());

@@ -21,8 +21,8 @@ struct OptionControlValues {
   bool recycle = false;
   bool silentQuick = false;
   int quality = 95;
-  int formatIndex = 0;  // 1: PNG, anything else: JPG
-  int destinationIndex = 0;
+  int formatIndex = 0;       // 1: PNG, anything else: JPG
+  int destinationIndex = 0;  // 1: the chosen folder, anything else: beside the source
   std::wstring folder;
 };
 Settings SettingsFromControlValues(const OptionControlValues& values);

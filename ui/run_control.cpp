@@ -18,7 +18,7 @@ NextRowChoice ChooseNextRow(const std::vector<ListRow>& rows) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const ListRow& row = rows[i];
     if (row.status != RowStatus::Waiting || !row.queued) continue;
-    if (row.options.destination == 0 || !row.options.folder.empty()) {
+    if (row.options.destination == Destination::BesideSource || !row.options.folder.empty()) {
       choice.index = i;
       break;
     }
@@ -44,9 +44,10 @@ std::vector<std::size_t> RequeueForStart(std::vector<ListRow>& rows, const Setti
 bool ApplyConversionResult(std::vector<ListRow>& rows, const ConversionResult& result) {
   if (result.index >= rows.size()) return false;
   ListRow& row = rows[static_cast<std::size_t>(result.index)];
-  row.status = result.error.empty() ? RowStatus::Done : RowStatus::Failed;
-  row.output = result.output;
-  row.message = result.error.empty() ? result.warning : result.error;
+  const ConversionOutcome& outcome = result.outcome;
+  row.status = outcome.error.empty() ? RowStatus::Done : RowStatus::Failed;
+  row.output = outcome.output;
+  row.message = outcome.error.empty() ? outcome.warning : outcome.error;
   return true;
 }
 
@@ -71,8 +72,8 @@ CommandState ComputeCommandState(const MainWindowState& state) {
   command.startEnabled = !state.rows.empty() && idle && !state.settings.auto_;
   command.stopEnabled = !idle;
   command.clearEnabled = idle;
-  command.qualityEnabled = state.settings.format == L"JPG";
-  command.folderEnabled = state.settings.destination == 1;
+  command.qualityEnabled = state.settings.format == OutputFormat::Jpg;
+  command.folderEnabled = state.settings.destination == Destination::Folder;
   command.qualityLabel = L"JPG 品質  " + std::to_wstring(state.settings.quality);
   command.startText = state.settings.auto_ ? L"全自動轉換已啟用" : L"開始轉換";
   command.summary = FooterText(state.rows, state.pendingScans, state.converting);
@@ -98,6 +99,24 @@ void SetTextIfChanged(int id, const std::wstring& text) {
 }
 
 }  // namespace
+
+void ScanForWindow(std::vector<std::wstring> paths, std::optional<OutputFormat> quickFormat) {
+  if (paths.empty()) return;
+  auto& state = AppState();
+  ScanJob job = MakeScanJob(state.settings, std::move(paths), quickFormat);
+  job.window = state.window;
+  if (job.quick) state.stopRequested = false;
+  ++state.pendingScans;
+  RefreshCommandState();
+  try {
+    StartScanJob(std::move(job));
+  } catch (...) {
+    // No thread, no result: a scan that never reports would keep the window from closing.
+    --state.pendingScans;
+    RefreshCommandState();
+    throw;
+  }
+}
 
 void StartNextConversion() {
   auto& state = AppState();
@@ -192,7 +211,9 @@ BOOL OnCopyData(const COPYDATASTRUCT* data) {
   const std::optional<std::wstring> commandLine = ReadForwardedCommandLine(*data);
   if (!commandLine) return FALSE;
   CommandLine parsed = ParseCommandLine(*commandLine);
-  StartScanJob(std::move(parsed.paths), parsed.quickFormat);
+  const std::optional<OutputFormat> quickFormat = OutputFormatFromText(parsed.quickFormat);
+  if (!parsed.quickFormat.empty() && !quickFormat) return FALSE;
+  ScanForWindow(std::move(parsed.paths), quickFormat);
   HWND window = AppState().window;
   ShowWindow(window, SW_RESTORE);
   SetForegroundWindow(window);

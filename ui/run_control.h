@@ -20,7 +20,7 @@ inline constexpr wchar_t kCloseRefusedText[] = L"請先停止後續工作，等�
 
 // ---- Rules on plain state (no window needed).
 
-// The next row to convert: the first Waiting, queued row whose destination is 0 or whose
+// The next row to convert: the first Waiting, queued row that goes beside its source or whose
 // folder is set. `skippedForFolder` tells whether a candidate was passed over for want of a folder.
 struct NextRowChoice {
   std::optional<std::size_t> index;
@@ -53,6 +53,10 @@ CommandState ComputeCommandState(const MainWindowState& state);
 
 // ---- The window's side.
 
+// Scans paths for the window with a snapshot of its live settings (a quick format overriding
+// them, see MakeScanJob); the scan is counted as pending and the commands are refreshed before
+// its worker starts. A quick scan clears a stop request. Does nothing for an empty list.
+void ScanForWindow(std::vector<std::wstring> paths, std::optional<OutputFormat> quickFormat);
 // Starts the conversion worker for the next queued row, unless one runs or stop was requested.
 void StartNextConversion();
 // Applies ComputeCommandState to the controls and stores the footer text.
@@ -63,7 +67,8 @@ void OnConvertDone(ConversionResult* result);
 // IDC_START and IDC_STOP.
 void OnStart();
 void OnStop();
-// WM_COPYDATA from a later start of the program: TRUE when the command line was taken.
+// WM_COPYDATA from a later start of the program: TRUE when the command line was taken (a
+// well-formed payload whose quick format, if any, is JPG or PNG).
 BOOL OnCopyData(const COPYDATASTRUCT* data);
 
 }  // namespace vellumora

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "common/unique_handle.h"
 
 namespace vellumora {
 
@@ -41,6 +42,9 @@ struct MainWindowState {
   HFONT bodyFont = nullptr;
   HFONT headingFont = nullptr;
   HFONT smallFont = nullptr;
+  struct FontOwners {  // the four fonts above, deleted with their owners (drawing's CreateFonts)
+    UniqueGdiObject body, title, heading, small;
+  } fontOwners;
   int leftPanelWidth = 0;
   int leftPanelHeight = 0;
   int rightPanelLeft = 0;

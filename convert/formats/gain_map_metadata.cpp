@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <cmath>
 #include <string>
 
 #include "convert/formats/byte_io.h"
+#include "convert/formats/tiff_reader.h"
 
 namespace vellumora {
 namespace {
@@ -37,75 +37,6 @@ std::string DecimalOfMillionths(std::int64_t millionths) {
     text += "." + fraction;
   }
   return text;
-}
-
-// Entries of a TIFF directory, read with bounds checks in the structure's byte order.
-class TiffView {
- public:
-  TiffView(std::span<const std::uint8_t> data, bool little) : data_(data), little_(little) {}
-  bool Has(std::uint64_t at, std::uint64_t width) const { return at <= data_.size() && data_.size() - at >= width; }
-  std::uint32_t Read(std::uint64_t at, int width) const {
-    std::uint32_t value = 0;
-    for (int i = 0; i < width; ++i) {
-      const std::uint32_t byte = data_[static_cast<std::size_t>(at) + (little_ ? width - 1 - i : i)];
-      value = (value << 8) | byte;
-    }
-    return value;
-  }
-  // The entry of `tag` in the directory at `ifd`: its type, count and where its value is.
-  struct Entry {
-    std::uint32_t type, count;
-    std::uint64_t value;
-  };
-  std::optional<Entry> Find(std::uint64_t ifd, std::uint16_t tag, std::uint64_t base) const {
-    if (!Has(ifd, 2)) return std::nullopt;
-    const std::uint32_t count = Read(ifd, 2);
-    if (!Has(ifd + 2, 12ull * count)) return std::nullopt;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint64_t at = ifd + 2 + 12ull * i;
-      if (Read(at, 2) != tag) continue;
-      const std::uint32_t type = Read(at + 2, 2), n = Read(at + 4, 4);
-      static constexpr std::uint64_t kSizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-      const std::uint64_t size = type < 13 ? kSizes[type] * n : 0;
-      const std::uint64_t value = size <= 4 ? at + 8 : base + Read(at + 8, 4);
-      if (size == 0 || !Has(value, size)) return std::nullopt;
-      return Entry{type, n, value};
-    }
-    return std::nullopt;
-  }
-  // The first value of a numeric entry, whatever its type.
-  std::optional<double> Number(const Entry& e) const {
-    const auto rational = [&](bool isSigned) -> std::optional<double> {
-      const std::uint32_t n = Read(e.value, 4), d = Read(e.value + 4, 4);
-      if (d == 0) return std::nullopt;
-      return isSigned ? double(static_cast<std::int32_t>(n)) / double(static_cast<std::int32_t>(d)) : double(n) / double(d);
-    };
-    switch (e.type) {
-      case 3: return double(Read(e.value, 2));
-      case 4: return double(Read(e.value, 4));
-      case 8: return double(static_cast<std::int16_t>(Read(e.value, 2)));
-      case 9: return double(static_cast<std::int32_t>(Read(e.value, 4)));
-      case 5: return rational(false);
-      case 10: return rational(true);
-      case 11: {
-        const std::uint32_t bits = Read(e.value, 4);
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return double(f);
-      }
-      default: return std::nullopt;
-    }
-  }
-
- private:
-  std::span<const std::uint8_t> data_;
-  bool little_;
-};
-
-std::optional<bool> ByteOrderAt(std::span<const std::uint8_t> data, std::size_t at) {
-  if (byte_io::HasAt(data, at, "II")) return true;
-  if (byte_io::HasAt(data, at, "MM")) return false;
-  return std::nullopt;
 }
 
 void AppendRational(Bytes& out, std::int64_t numerator, std::uint32_t denominator) {
@@ -158,23 +89,25 @@ std::optional<double> HeadroomFromGainMapXmp(std::span<const std::uint8_t> xmp) 
 
 std::optional<double> HeadroomFromAppleMakerNote(std::span<const std::uint8_t> exif) {
   constexpr std::size_t kTiff = 6;  // after "Exif" 00 00
-  const auto order = ByteOrderAt(exif, kTiff);
+  const auto order = TiffReader::ByteOrderAt(exif, kTiff);
   if (!order || exif.size() < kTiff + 8) return std::nullopt;
   const auto tiffData = exif.subspan(kTiff);
-  const TiffView tiff(tiffData, *order);
-  const auto exifIfd = tiff.Find(tiff.Read(4, 4), 0x8769, 0);
-  if (!exifIfd || exifIfd->type != 4) return std::nullopt;
-  const auto makerNote = tiff.Find(tiff.Read(exifIfd->value, 4), 0x927C, 0);
-  if (!makerNote) return std::nullopt;
+  const TiffReader tiff(tiffData, *order);
+  const auto exifIfd = tiff.Find(tiff.Read(4, 4), 0x8769);
+  const auto exifIfdAt = exifIfd && exifIfd->type == 4 ? tiff.ValuesAt(*exifIfd) : std::nullopt;
+  if (!exifIfdAt) return std::nullopt;
+  const auto makerNote = tiff.Find(tiff.Read(*exifIfdAt, 4), 0x927C);
+  const auto makerNoteAt = makerNote ? tiff.ValuesAt(*makerNote) : std::nullopt;
+  if (!makerNoteAt) return std::nullopt;
 
   // "Apple iOS" 00, a version of two bytes, the byte order, then the directory; its offsets
   // count from the MakerNote's first byte.
-  const auto note = tiffData.subspan(static_cast<std::size_t>(makerNote->value), makerNote->count);
+  const auto note = tiffData.subspan(static_cast<std::size_t>(*makerNoteAt), makerNote->count);
   constexpr std::string_view kApple{"Apple iOS\0", 10};
-  const auto noteOrder = ByteOrderAt(note, 12);
+  const auto noteOrder = TiffReader::ByteOrderAt(note, 12);
   if (!byte_io::HasAt(note, 0, kApple) || !noteOrder) return std::nullopt;
-  const TiffView apple(note, *noteOrder);
-  const auto tag33 = apple.Find(14, 0x0021, 0), tag48 = apple.Find(14, 0x0030, 0);
+  const TiffReader apple(note, *noteOrder);
+  const auto tag33 = apple.Find(14, 0x0021), tag48 = apple.Find(14, 0x0030);
   if (!tag33 || !tag48) return std::nullopt;
   const auto m33 = apple.Number(*tag33), m48 = apple.Number(*tag48);
   if (!m33 || !m48 || !std::isfinite(*m33) || !std::isfinite(*m48)) return std::nullopt;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/entry.h"
+#include "common/settings.h"
 
 namespace vellumora {
 namespace {
@@ -65,9 +65,9 @@ TEST(ParseCommandLine, ProgramOnlyOrEmptyTextGivesNothing) {
 }
 
 TEST(RunMode, QuickFormatMustBeExactAndSilenceComesFromFlagOrSetting) {
-  EXPECT_TRUE(IsValidQuickFormat(L"JPG"));
-  EXPECT_TRUE(IsValidQuickFormat(L"PNG"));
-  for (const wchar_t* bad : {L"jpg", L"Png", L"JPEG", L"JPG ", L"", L"--silent"}) EXPECT_FALSE(IsValidQuickFormat(bad)) << bad;
+  EXPECT_EQ(OutputFormatFromText(L"JPG"), OutputFormat::Jpg);
+  EXPECT_EQ(OutputFormatFromText(L"PNG"), OutputFormat::Png);
+  for (const wchar_t* bad : {L"jpg", L"Png", L"JPEG", L"JPG ", L"", L"--silent"}) EXPECT_FALSE(OutputFormatFromText(bad)) << bad;
 
   CommandLine c;
   c.silent = true;
@@ -77,19 +77,6 @@ TEST(RunMode, QuickFormatMustBeExactAndSilenceComesFromFlagOrSetting) {
   c.silent = false;
   EXPECT_FALSE(IsSilentQuickRun(c, false));
   EXPECT_TRUE(IsSilentQuickRun(c, true));
-}
-
-TEST(RunMode, MainWindowIsItsDesignSizeUnlessTheWorkAreaLess24IsSmaller) {
-  auto size = [](int dpi, RECT area) {
-    const SIZE s = InitialWindowSize(dpi, area);
-    return std::pair<long, long>(s.cx, s.cy);
-  };
-  EXPECT_EQ(size(96, RECT{0, 0, 1920, 1040}), (std::pair<long, long>(1120, 800)));
-  EXPECT_EQ(size(96, RECT{0, 0, 1024, 768}), (std::pair<long, long>(1000, 744)));
-  EXPECT_EQ(size(96, RECT{1920, 40, 1920 + 1144, 40 + 824}), (std::pair<long, long>(1120, 800)));  // exactly fits
-  EXPECT_EQ(size(144, RECT{0, 0, 2560, 1400}), (std::pair<long, long>(1680, 1200)));
-  EXPECT_EQ(size(144, RECT{0, 0, 1920, 1040}), (std::pair<long, long>(1680, 1004)));
-  EXPECT_EQ(size(120, RECT{-1366, 0, 0, 728}), (std::pair<long, long>(1336, 698)));
 }
 
 }  // namespace

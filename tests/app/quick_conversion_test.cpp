@@ -36,7 +36,7 @@ class QuickConversion : public ::testing::Test {
   std::string Run(const std::vector<std::wstring>& paths, const Settings& settings, int expectedExit) {
     CommandLine commandLine;
     commandLine.paths = paths;
-    commandLine.quickFormat = settings.format;
+    commandLine.quickFormat = OutputFormatText(settings.format);
     commandLine.silent = true;
     const auto before = test::FilesIn(LogFolder());
     EXPECT_EQ(RunQuickConversion(commandLine, settings), expectedExit);
@@ -63,7 +63,7 @@ class QuickConversion : public ::testing::Test {
 TEST_F(QuickConversion, NoPathsGiveExactlyTheEmptyReport) {
   EXPECT_EQ(Run({}, Settings{}, 0), R"({"format":"JPG","results":[],"exit_code":0})");
   Settings png;
-  png.format = L"PNG";
+  png.format = OutputFormat::Png;
   EXPECT_EQ(Run({}, png, 0), R"({"format":"PNG","results":[],"exit_code":0})");
   EXPECT_EQ(test::FilesIn(LogFolder()).size(), 2u);  // every run adds its own report
 }
@@ -83,7 +83,7 @@ TEST_F(QuickConversion, FailedFilesAreListedInOrderAndRecycledAppearsOnlyWhenAsk
   test::WriteText(a, "x");
   test::WriteText(b, "x");
   Settings settings;
-  settings.destination = 1;
+  settings.destination = Destination::Folder;
   const std::string failure = R"(,"status":"失敗","error":"請先指定輸出資料夾；原始檔案保持不變")";
   auto source = [](const std::wstring& path) { return "{\"source\":" + JsonString(path); };
 

@@ -58,8 +58,8 @@ TEST(SettingsFile, RoundTripsEveryFieldAndTurnsFolderBackslashesIntoSlashes) {
   saved.recycle = true;
   saved.silent_quick = true;
   saved.quality = 42;
-  saved.destination = 1;
-  saved.format = L"PNG";
+  saved.destination = Destination::Folder;
+  saved.format = OutputFormat::Png;
   saved.folder = L"C:\\Photos\\輸出 1";
   SaveSettings(saved);
   EXPECT_EQ(ReadText(dir / L"s.ini"),
@@ -98,7 +98,8 @@ TEST(SettingsFile, NumbersAreClampedAndAnUnreadableQualityAlsoResetsTheDestinati
     const Settings s =
         LoadGeneral(std::string("quality=") + c.quality + "\ndestination=" + c.destination + "\n");
     EXPECT_EQ(s.quality, c.expectedQuality) << "quality=" << c.quality;
-    EXPECT_EQ(s.destination, c.expectedDestination) << "quality=" << c.quality << " destination=" << c.destination;
+    EXPECT_EQ(s.destination == Destination::Folder, c.expectedDestination == 1)
+        << "quality=" << c.quality << " destination=" << c.destination;
   }
 }
 
@@ -108,12 +109,12 @@ TEST(SettingsFile, BooleansAndFormatAcceptOnlyTheirExactSpellings) {
   EXPECT_TRUE(s.auto_);
   EXPECT_TRUE(s.recursive);
   EXPECT_FALSE(s.silent_quick);
-  EXPECT_EQ(s.format, L"JPG");
+  EXPECT_EQ(s.format, OutputFormat::Jpg);
   s = LoadGeneral("recycle=1\nformat=PNG\n");
   EXPECT_TRUE(s.recycle);
-  EXPECT_EQ(s.format, L"PNG");
-  EXPECT_EQ(LoadGeneral("format=PNG \n").format, L"JPG");
-  EXPECT_EQ(LoadGeneral("format=\"PNG\"\n").format, L"PNG");  // quotes are removed first
+  EXPECT_EQ(s.format, OutputFormat::Png);
+  EXPECT_EQ(LoadGeneral("format=PNG \n").format, OutputFormat::Jpg);
+  EXPECT_EQ(LoadGeneral("format=\"PNG\"\n").format, OutputFormat::Png);  // quotes are removed first
 }
 
 TEST(SettingsFile, OnlyKeysInsideTheGeneralSectionCount) {
@@ -136,7 +137,7 @@ TEST(SettingsFile, OnlyKeysInsideTheGeneralSectionCount) {
       "quality=31\n");        // the last occurrence wins
   Settings expected;
   expected.auto_ = true;
-  expected.destination = 1;
+  expected.destination = Destination::Folder;
   expected.quality = 31;
   EXPECT_EQ(s, expected);
 
@@ -239,8 +240,8 @@ TEST(SettingsRegistry, SavesStringsLoadsTypedValuesAndIsUntouchedWhileAFileIsNam
   Settings saved;
   saved.recycle = true;
   saved.quality = 77;
-  saved.destination = 1;
-  saved.format = L"PNG";
+  saved.destination = Destination::Folder;
+  saved.format = OutputFormat::Png;
   saved.folder = L"C:\\Photos\\Out";
   SaveSettings(saved);
   EXPECT_EQ(registry.Get(L"folder"), (std::pair<DWORD, std::wstring>{REG_SZ, std::wstring(L"C:\\Photos\\Out\0", 14)}));
@@ -255,7 +256,7 @@ TEST(SettingsRegistry, SavesStringsLoadsTypedValuesAndIsUntouchedWhileAFileIsNam
   registry.SetDword(L"auto", 1);
   Settings s = LoadSettings();
   EXPECT_EQ(s.quality, 70);
-  EXPECT_EQ(s.destination, 0);
+  EXPECT_EQ(s.destination, Destination::BesideSource);
   EXPECT_FALSE(s.recycle);
   EXPECT_TRUE(s.auto_);
 
@@ -264,7 +265,7 @@ TEST(SettingsRegistry, SavesStringsLoadsTypedValuesAndIsUntouchedWhileAFileIsNam
   registry.SetDword(L"destination", 1);
   s = LoadSettings();
   EXPECT_EQ(s.quality, 95);
-  EXPECT_EQ(s.destination, 0);
+  EXPECT_EQ(s.destination, Destination::BesideSource);
 
   // Other types are ignored and leave the defaults; a REG_SZ ends at its first NUL.
   registry.SetString(L"format", L"PNG", REG_EXPAND_SZ);
@@ -272,7 +273,7 @@ TEST(SettingsRegistry, SavesStringsLoadsTypedValuesAndIsUntouchedWhileAFileIsNam
   registry.SetString(L"silent_quick", std::wstring(L"true\0junk", 9));
   registry.SetString(L"quality", L"55");
   s = LoadSettings();
-  EXPECT_EQ(s.format, L"JPG");
+  EXPECT_EQ(s.format, OutputFormat::Jpg);
   EXPECT_FALSE(s.recursive);
   EXPECT_TRUE(s.silent_quick);
   EXPECT_EQ(s.quality, 55);

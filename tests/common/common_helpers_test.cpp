@@ -36,6 +36,10 @@ TEST(Text, RoundTripsChineseAndSurrogatePairsAndKeepsEmptyEmpty) {
   EXPECT_TRUE(ToUtf16("").empty());
   EXPECT_TRUE(ToUtf8(L"").empty());
   EXPECT_EQ(FoldCase(L"C:\\Photos\\A.HEIC"), L"c:\\photos\\a.heic");
+  // The file system's folding reaches beyond A-Z: one name on NTFS is one key.
+  EXPECT_EQ(FileSystemFold(L"C:\\Out\\Été (1)"), FileSystemFold(L"c:\\out\\été (1)"));
+  EXPECT_EQ(CompareStringOrdinal(L"Été", 3, L"été", 3, TRUE), CSTR_EQUAL);
+  EXPECT_NE(FileSystemFold(L"e"), FileSystemFold(L"é"));
 }
 
 TEST(ExtendedLengthPath, KeepsNamesAsTheyAreAndLeavesWhatItCannotQualify) {

@@ -12,7 +12,9 @@
 #include "convert/formats/jpeg_container.h"
 #include "convert/formats/png_container.h"
 #include "convert/heif_decoder.h"
+#include "convert/memory_budget.h"
 #include "convert/metadata.h"
+#include "convert/recycle.h"
 
 namespace vellumora {
 namespace {
@@ -72,7 +74,7 @@ class ConvertFileTest : public ComTest {
     const Bytes before = ReadAll(source_);
     ConversionRequest request;
     request.source = source_.wstring();
-    request.options.format = format;
+    request.options.format = OutputFormatFromText(format).value();
     const ConversionOutcome outcome = ConvertFile(request);
     EXPECT_EQ(ReadAll(source_), before) << "the source is only ever read";
     EXPECT_FALSE(HasTemporaryFile(dir_.path()));
@@ -97,19 +99,17 @@ TEST_F(ConvertFileTest, FormatAndDestinationAreCheckedBeforeTheSourceIsOpened) {
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   ConversionRequest request;
   request.source = source.wstring();
-  for (const wchar_t* format : {L"jpg", L"JPEG", L"png", L"", L"PNG "}) {
-    request.options.format = format;
-    EXPECT_EQ(ConvertFile(request).error, L"不支援的輸出格式") << ToUtf8(format);
-  }
-  request.options.destination = 1;
+  // A format that is neither of the two (a value that no text or control gives).
+  request.options.format = static_cast<OutputFormat>(2);
+  EXPECT_EQ(ConvertFile(request).error, L"不支援的輸出格式");
+  request.options.destination = Destination::Folder;
   request.options.folder.clear();
-  request.options.format = L"Png";
   EXPECT_EQ(ConvertFile(request).error, L"不支援的輸出格式") << "the format message wins";
-  request.options.format = L"PNG";
+  request.options.format = OutputFormat::Png;
   const ConversionOutcome outcome = ConvertFile(request);
   EXPECT_EQ(outcome.error, L"請先指定輸出資料夾；原始檔案保持不變");
   EXPECT_TRUE(outcome.output.empty());
-  request.options.destination = 0;
+  request.options.destination = Destination::BesideSource;
   EXPECT_EQ(ConvertFile(request).error, L"無法讀取原檔（可能已移動或正在被其他程式修改）");
   CloseHandle(writer);
 }
@@ -121,7 +121,7 @@ std::string NameOf(const char* fixture) {
   return name;
 }
 
-// ---- Files that must fail: the design's message, nothing written, the source as it was.
+// ---- Files that must fail: the program's message, nothing written, the source as it was.
 
 struct FailingCase {
   const char* fixture;
@@ -271,8 +271,8 @@ TEST_F(ConvertFileTest, ChineseNameWithSpaceIntoANewFolderKeepsTheSourceTimes) {
   ASSERT_TRUE(SetTimes(source_, &access, &write));
   ConversionRequest request;
   request.source = source_.wstring();
-  request.options.format = L"JPG";
-  request.options.destination = 1;
+  request.options.format = OutputFormat::Jpg;
+  request.options.destination = Destination::Folder;
   request.options.folder = (dir_ / L"新 資料夾" / L"輸出").wstring();
   const ConversionOutcome outcome = ConvertFile(request);
   ASSERT_EQ(outcome.error, L"");
@@ -280,9 +280,16 @@ TEST_F(ConvertFileTest, ChineseNameWithSpaceIntoANewFolderKeepsTheSourceTimes) {
   const FileTimes times = TimesOf(outcome.output);
   EXPECT_EQ(Ticks(times.write), Ticks(write));
   EXPECT_EQ(Ticks(times.access), Ticks(access));
-  // A second conversion of the same file never replaces the first output.
-  const ConversionOutcome again = ConvertFile(request);
+  // A second conversion of the same file never replaces the first output. This one runs as one
+  // of a batch: it waits for its turn only once its memory is reserved, and gives that back.
+  MemoryBudget budget(1);
+  std::uint64_t reservedAtTurn = 0;
+  ShellRecycleBin bin;
+  const ConversionOutcome again =
+      ConvertFile(request, bin, SharedConversion{budget, [&] { reservedAtTurn = budget.Reserved(); }});
   EXPECT_EQ(fs::path(again.output), dir_ / L"新 資料夾" / L"輸出" / L"照片 測試 (1).jpg");
+  EXPECT_GT(reservedAtTurn, 0u);
+  EXPECT_EQ(budget.Reserved(), 0u);
   EXPECT_FALSE(HasTemporaryFile(dir_ / L"新 資料夾" / L"輸出"));
 }
 

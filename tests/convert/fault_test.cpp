@@ -1,5 +1,5 @@
 // Conversions that meet a failing system: a full disk, a folder that cannot be made. Each must
-// end with the design's message, no temporary file, no touched file, and the source as it was.
+// end with the program's message, no temporary file, no touched file, and the source as it was.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -21,8 +21,8 @@ class FaultTest : public ComTest {
     fs::copy_file(fixture, source_);
     before_ = ReadAll(source_);
     request_.source = source_.wstring();
-    request_.options.format = L"PNG";
-    request_.options.destination = 1;
+    request_.options.format = OutputFormat::Png;
+    request_.options.destination = Destination::Folder;
   }
   void ExpectSourceAloneAndUntouched() {
     EXPECT_EQ(ReadAll(source_), before_);

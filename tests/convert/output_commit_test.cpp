@@ -60,7 +60,7 @@ class CommitOutputTest : public ComTest {
 };
 
 TEST_F(CommitOutputTest, NamesTheOutputAfterTheSourceAndCopiesItsTimes) {
-  request_.options.format = L"PNG";
+  request_.options.format = OutputFormat::Png;
   const TestPicture picture = Picture(true);
   const PackedImage& packed = picture.packed;
   const Bytes output = Output(packed, true, kExif);
@@ -85,7 +85,7 @@ TEST_F(CommitOutputTest, TakesTheFirstFreeNameAndNeverTouchesExistingFiles) {
   WriteAll(dir_ / L"IMG_1 (1).jpg", Bytes{'o', 'l', 'd', '1'});
   const FILETIME old = FromTicks(130000000000000000ull);
   ASSERT_TRUE(SetTimes(dir_ / L"IMG_1.jpg", &old, &old));
-  request_.options.format = L"JPG";
+  request_.options.format = OutputFormat::Jpg;
   const TestPicture picture = Picture(false);
   const PackedImage& packed = picture.packed;
 
@@ -102,9 +102,9 @@ TEST_F(CommitOutputTest, TakesTheFirstFreeNameAndNeverTouchesExistingFiles) {
 
 TEST_F(CommitOutputTest, CreatesTheOutputFolderWithItsParents) {
   const fs::path folder = dir_ / L"輸出 資料夾\\第二層\\三";
-  request_.options.destination = 1;
+  request_.options.destination = Destination::Folder;
   request_.options.folder = folder.wstring();
-  request_.options.format = L"PNG";
+  request_.options.format = OutputFormat::Png;
   const TestPicture picture = Picture(true);
   const PackedImage& packed = picture.packed;
   ASSERT_EQ(Commit(Output(packed, true, {}), packed, {}), "(no exception)");
@@ -114,7 +114,7 @@ TEST_F(CommitOutputTest, CreatesTheOutputFolderWithItsParents) {
 
 TEST_F(CommitOutputTest, AnOutputFolderThatCannotBeCreatedFailsNamingIt) {
   WriteAll(dir_ / L"一個檔案", Bytes{1});
-  request_.options.destination = 1;
+  request_.options.destination = Destination::Folder;
   request_.options.folder = (dir_ / L"一個檔案" / L"子資料夾").wstring();
   const TestPicture picture = Picture(false);
   const PackedImage& packed = picture.packed;
@@ -126,7 +126,7 @@ TEST_F(CommitOutputTest, AnOutputFolderThatCannotBeCreatedFailsNamingIt) {
 
 TEST_F(CommitOutputTest, ExifThatDidNotSurviveFailsAndLeavesNothingBehind) {
   for (const bool isPng : {false, true}) {
-    request_.options.format = isPng ? L"PNG" : L"JPG";
+    request_.options.format = isPng ? OutputFormat::Png : OutputFormat::Jpg;
     const TestPicture picture = Picture(isPng);
     const PackedImage& packed = picture.packed;
     // Expected Exif missing from the file, and an unexpected one present.
@@ -140,7 +140,7 @@ TEST_F(CommitOutputTest, ExifThatDidNotSurviveFailsAndLeavesNothingBehind) {
 }
 
 TEST_F(CommitOutputTest, PngPixelsMustMatchExactlyWhileJpgOnlyHasToDecode) {
-  request_.options.format = L"PNG";
+  request_.options.format = OutputFormat::Png;
   const TestPicture pngPicture = Picture(true);
   const PackedImage& png = pngPicture.packed;
   const Bytes output = Output(png, true, {});
@@ -149,7 +149,7 @@ TEST_F(CommitOutputTest, PngPixelsMustMatchExactlyWhileJpgOnlyHasToDecode) {
   EXPECT_EQ(Commit(output, off.packed, {}), "PNG 像素驗證失敗");
   EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{L"IMG_1.heic"});
 
-  request_.options.format = L"JPG";
+  request_.options.format = OutputFormat::Jpg;
   const TestPicture jpgPicture = Picture(false);
   const PackedImage& jpg = jpgPicture.packed;
   TestPicture different = CopyPicture(jpg);
@@ -158,7 +158,7 @@ TEST_F(CommitOutputTest, PngPixelsMustMatchExactlyWhileJpgOnlyHasToDecode) {
 }
 
 TEST_F(CommitOutputTest, UndecodableOrWrongSizedOutputFails) {
-  request_.options.format = L"PNG";
+  request_.options.format = OutputFormat::Png;
   const TestPicture picture = Picture(true);
   const PackedImage& packed = picture.packed;
   TestPicture wider = CopyPicture(packed);
@@ -173,7 +173,7 @@ TEST_F(CommitOutputTest, UndecodableOrWrongSizedOutputFails) {
   EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{L"IMG_1.heic"});
 
   // A gain-map JPG whose second image is not the gain map's size, or no picture, commits nothing.
-  request_.options.format = L"JPG";
+  request_.options.format = OutputFormat::Jpg;
   const TestPicture jpg = Picture(false);
   const Bytes encoded = EncodeImage(factory_.Get(), jpg.packed, false, 95), end = {0xFF, 0xD8, 0xFF, 0xD9};
   for (const Bytes& gainMap : {BuildGainMapImage(encoded, *UsableHeadroom(4.0)), BuildGainMapImage(end, *UsableHeadroom(4.0))}) {
@@ -185,7 +185,7 @@ TEST_F(CommitOutputTest, UndecodableOrWrongSizedOutputFails) {
 }
 
 TEST_F(CommitOutputTest, ATruncatedJpgStructureFailsTheExifSearch) {
-  request_.options.format = L"JPG";
+  request_.options.format = OutputFormat::Jpg;
   const TestPicture picture = Picture(false);
   const PackedImage& packed = picture.packed;
   // Start of image, then a segment whose length runs past the end.
@@ -200,7 +200,7 @@ TEST(OutputNames, StemKeptExtensionLowerCaseSuffixCounted) {
   ConversionRequest request;
   request.source = L"C:\\Pictures\\Trip\\photo.HEIC";
   EXPECT_EQ(OutputFolder(request), fs::path(L"C:\\Pictures\\Trip"));
-  request.options.destination = 1;
+  request.options.destination = Destination::Folder;
   request.options.folder = L"D:\\Out";
   EXPECT_EQ(OutputFolder(request), fs::path(L"D:\\Out"));
 }

@@ -43,7 +43,7 @@ class RecycleSinkTest : public ComTest {
     file_ = dir_ / L"item.heic";
     WriteAll(file_, Bytes{1});
     ASSERT_HRESULT_SUCCEEDED(SHCreateItemFromParsingName(file_.c_str(), nullptr, IID_PPV_ARGS(&item_)));
-    sink_ = RecycleSink::Create(InformationOf(file_));
+    sink_ = MakeComObject<RecycleSink>(InformationOf(file_));
   }
   ScratchDir dir_;
   fs::path file_;
@@ -60,7 +60,8 @@ TEST_F(RecycleSinkTest, AnswersForItsTwoInterfacesOnlyAndCountsReferences) {
   void* other = reinterpret_cast<void*>(1);
   EXPECT_EQ(sink_->QueryInterface(IID_IShellItem, &other), E_NOINTERFACE);
   EXPECT_EQ(other, nullptr);
-  // Three references now: the test's own and the two handed out above.
+  // Three references now: the test's own (MakeComObject hands over the one it starts with) and
+  // the two handed out above.
   EXPECT_EQ(sink_->AddRef(), 4u);
   EXPECT_EQ(sink_->Release(), 3u);
   EXPECT_EQ(static_cast<IUnknown*>(unknown)->Release(), 2u);
@@ -132,7 +133,7 @@ class RecyclePhaseTest : public ComTest {
     source_ = dir_ / L"rgb-64x48.heic";
     fs::copy_file(fixture, source_);
     request_.source = source_.wstring();
-    request_.options.format = L"JPG";
+    request_.options.format = OutputFormat::Jpg;
     request_.options.recycle = true;
   }
 
@@ -207,6 +208,39 @@ TEST_F(RecyclePhaseTest, AbortedOrUnconfirmedRecycleIsAWarningAndTheSourceStays)
     fs::remove(outcome.output);
   }
   EXPECT_EQ(bin_.linksAtCall, std::vector<DWORD>(5, 2));
+
+  // Deleted for good while another program (a virus scanner) holds the second name: for a moment
+  // (0), the source is put back all the same; held throughout (1), or with its name taken
+  // meanwhile (2), the photograph stays under the second name and the warning says which and why.
+  for (const int c : {0, 1, 2}) {
+    SCOPED_TRACE(c);
+    UniqueFileHandle holder;
+    std::thread letGo;
+    bin_.answer = [&](const std::wstring& path) {
+      EXPECT_TRUE(DeleteFileW(path.c_str()));
+      if (c == 2) WriteAll(path, Bytes{9});
+      else holder.reset(CreateFileW((dir_ / Listing(dir_.path()).front()).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+      if (c == 0) letGo = std::thread([&] {
+        Sleep(300);
+        holder.reset();
+      });
+      return RecycleReport{false, false};
+    };
+    const ConversionOutcome outcome = ConvertFile(request_, bin_);
+    if (letGo.joinable()) letGo.join();
+    holder.reset();
+    const std::wstring kept = Listing(dir_.path()).front();
+    if (c == 0) {
+      EXPECT_EQ(outcome.warning, kNotConfirmed);
+      ExpectSourceKept(bytes, index);
+    } else {
+      EXPECT_EQ(outcome.warning, std::wstring(c == 2 ? L"原檔名稱已被其他檔案使用" : L"無法將照片放回原檔名") +
+                                     L"，照片保留為「" + kept + L"」");
+      ASSERT_TRUE(MoveFileExW((dir_ / kept).c_str(), source_.c_str(), MOVEFILE_REPLACE_EXISTING));
+    }
+    fs::remove(outcome.output);
+  }
 }
 
 TEST_F(RecyclePhaseTest, AReadOnlyOrHeldSourceEndsWithOneNameWhateverTheShellSays) {
@@ -268,7 +302,7 @@ TEST_F(RecyclePhaseTest, TheShellRefusingToRecycleThereIsAbortedByTheSink) {
   bin_.answer = [](const std::wstring& path) {
     ComPtr<IShellItem> item;
     SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item));
-    const ComPtr<RecycleSink> sink = RecycleSink::Create(InformationOf(path));
+    const ComPtr<RecycleSink> sink = MakeComObject<RecycleSink>(InformationOf(path));
     RecycleReport report;
     if (sink->PreDeleteItem(0, item.Get()) == E_ABORT) {
       sink->PostDeleteItem(0, item.Get(), HRESULT_FROM_WIN32(ERROR_CANCELLED), nullptr);
@@ -435,7 +469,7 @@ TEST_F(RecyclePhaseTest, ASourceTouchedDuringTheConversionIsNotRecycled) {
     }
   });
   bin_.answer = [](const std::wstring&) { return RecycleReport{false, true}; };
-  request_.options.format = L"PNG";  // slower to encode and verify: a wider window
+  request_.options.format = OutputFormat::Png;  // slower to encode and verify: a wider window
   const ConversionOutcome outcome = ConvertFile(request_, bin_);
   other.join();
   if (!touched || tooLate) GTEST_SKIP() << "the other program did not get its turn in time";

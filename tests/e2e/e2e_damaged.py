@@ -483,12 +483,19 @@ def main():
     started = time.monotonic()
     sources = sources_of(args)
     made = variants(sources, args.variants, args.seed)
+    # The fixture maker's hostile files, each built to reach one published decoder fault, go
+    # through both formats as they are.
+    crafted = []
+    for path in sorted(glob.glob(os.path.join(args.fixtures, "crafted-*.heic"))):
+        with open(path, "rb") as f:
+            crafted.append((os.path.basename(path), f.read(), os.path.basename(path) + ": as crafted"))
     # A decoded picture is at most as wide or high as the largest image its intact source declares.
-    largest = {name: max([max(s) for s in ispe_sizes(data)] + [1]) for name, data in sources}
-    limits = {name: largest[text.split(":")[0]] for name, _, text in made}
+    largest = {name: max([max(s) for s in ispe_sizes(data)] + [1]) for name, data in sources + [c[:2] for c in crafted]}
+    limits = {name: largest[text.split(":")[0]] for name, _, text in made + crafted}
     case = e2e.Case(args, f"damaged-{args.seed}")
     half = (len(made) + 1) // 2
-    tallies = [run_set(case, "JPG", made[:half], limits, args.batch, min(args.singles, half), args.keep),
+    made += crafted
+    tallies = [run_set(case, "JPG", made[:half] + crafted, limits, args.batch, min(args.singles, half), args.keep),
                run_set(case, "PNG", made[half:], limits, args.batch, min(args.singles, len(made) - half), args.keep)]
     converted = sum(len(t.converted) for t in tallies)
     failed = sum(len(t.failed) for t in tallies)

@@ -21,8 +21,8 @@ FIELDS = {"gainMapMin": "GainMapMin", "gainMapMax": "GainMapMax", "gamma": "Gamm
           "offsetHdr": "OffsetHDR", "hdrCapacityMin": "HDRCapacityMin", "hdrCapacityMax": "HDRCapacityMax"}
 
 
-def load_tools(deps_env=os.path.join(HERE, "..", "..", ".deps.env")):
-    """The readers' paths (scripts/setup.sh's .deps.env and PATH), or None when one is missing."""
+def load_tools(deps_env=os.path.join(HERE, "..", "..", ".test-deps.env")):
+    """The readers' paths (scripts/setup-tests.sh's .test-deps.env and PATH), or None when one is missing."""
     tools = {"node": shutil.which("node"), "heif-convert": shutil.which("heif-convert")}
     if os.path.exists(deps_env):
         with open(deps_env, encoding="utf-8") as f:

@@ -369,7 +369,7 @@ def step_msi(w):
               "the shortcut does not start VellumoraConvert.exe")
         # Wine's msiexec does not apply MsiShortcutProperty; the table that Windows applies is checked.
         aumid = re.search(r'SetCurrentProcessExplicitAppUserModelID\(L"([^"]+)"\)',
-                          open(os.path.join(w.args.repo, "app", "entry.cpp"), encoding="utf-8").read()).group(1)
+                          open(os.path.join(w.args.repo, "entry", "entry.cpp"), encoding="utf-8").read()).group(1)
         table = run(["msiinfo", "export", w.artefact(a_dist, "msi", s["version"]), "MsiShortcutProperty"]).stdout
         check(f"AppShortcut\tSystem.AppUserModel.ID\t{aumid}" in table, f"the shortcut's AppUserModelID is not {aumid}")
         entries = p.uninstall_entries()

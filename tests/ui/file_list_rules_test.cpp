@@ -6,7 +6,7 @@
 namespace vellumora {
 namespace {
 
-ScanResult Scan(std::vector<std::wstring> paths, bool quick = false, const std::wstring& format = L"JPG") {
+ScanResult Scan(std::vector<std::wstring> paths, bool quick = false, OutputFormat format = OutputFormat::Jpg) {
   ScanResult result;
   result.paths = std::move(paths);
   result.quick = quick;
@@ -85,9 +85,9 @@ TEST(AppendRows, QuickRequestsOnlySkipTheSameWorkStillWaitingOrRunning) {
   EXPECT_EQ(rows[4].source, L"C:\\A.heic");
 
   // The other format is other work.
-  added = AppendRowsFromScan(rows, Scan({L"C:\\d.heic"}, true, L"PNG"), false);
+  added = AppendRowsFromScan(rows, Scan({L"C:\\d.heic"}, true, OutputFormat::Png), false);
   EXPECT_EQ(added, (std::vector<std::size_t>{6}));
-  EXPECT_EQ(rows[6].options.format, L"PNG");
+  EXPECT_EQ(rows[6].options.format, OutputFormat::Png);
 
   // A path repeated within one quick request is added once: the first copy now waits.
   added = AppendRowsFromScan(rows, Scan({L"C:\\e.heic", L"C:\\E.HEIC"}, true), false);
@@ -95,7 +95,7 @@ TEST(AppendRows, QuickRequestsOnlySkipTheSameWorkStillWaitingOrRunning) {
 }
 
 TEST(AppendRows, RowsTakeTheScansOptionSnapshot) {
-  ScanResult result = Scan({L"C:\\a.heic"}, true, L"PNG");
+  ScanResult result = Scan({L"C:\\a.heic"}, true, OutputFormat::Png);
   result.options.quality = 95;
   result.options.folder = L"D:\\x";
   result.options.recursive = true;

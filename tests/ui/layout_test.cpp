@@ -1,9 +1,10 @@
-// Layout arithmetic of the main window at 96 and 144 dpi, scrolling and the wheel.
+// Layout arithmetic of the main window at 96 and 144 dpi, its first size, scrolling and the wheel.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "ui/control_ids.h"
 #include "ui/layout.h"
@@ -138,6 +139,19 @@ TEST(Layout, WheelNotchesMoveSixtyUnitsAndPartialDeltasTruncate) {
   EXPECT_EQ(ScrollAfterWheel(200, 1, 96), 200);    // 60 / -120 truncates to 0
   EXPECT_EQ(ScrollAfterWheel(200, -121, 96), 260); // 60.5 truncates to 60
   EXPECT_EQ(ScrollAfterWheel(200, 30, 144), 178);  // 90 * 30 / -120 = -22.5 -> -22
+}
+
+TEST(Layout, FirstWindowIs1120By800UnitsUnlessTheWorkAreaLess24IsSmaller) {
+  auto size = [](int dpi, int width, int height) {
+    const TrackSize s = InitialWindowSize(dpi, width, height);
+    return std::pair<int, int>(s.width, s.height);
+  };
+  EXPECT_EQ(size(96, 1920, 1040), (std::pair<int, int>(1120, 800)));
+  EXPECT_EQ(size(96, 1024, 768), (std::pair<int, int>(1000, 744)));
+  EXPECT_EQ(size(96, 1144, 824), (std::pair<int, int>(1120, 800)));  // exactly fits
+  EXPECT_EQ(size(144, 2560, 1400), (std::pair<int, int>(1680, 1200)));
+  EXPECT_EQ(size(144, 1920, 1040), (std::pair<int, int>(1680, 1004)));
+  EXPECT_EQ(size(120, 1366, 728), (std::pair<int, int>(1336, 698)));
 }
 
 }  // namespace

@@ -38,8 +38,8 @@ TEST(MainWindow, CreatesEveryControlInTabOrderWithItsTextAndFont) {
   Settings settings;
   settings.recycle = true;
   settings.quality = 80;
-  settings.format = L"PNG";
-  settings.destination = 1;
+  settings.format = OutputFormat::Png;
+  settings.destination = Destination::Folder;
   settings.folder = L"D:\\相片輸出";
   TestWindow window(settings);
   ASSERT_TRUE(window.hwnd());
@@ -370,12 +370,12 @@ TEST(MainWindow, StartConvertsQueuedRowsOneAfterAnotherAndReportsFailures) {
   EXPECT_TRUE(ControlEnabled(IDC_START));
 
   // Start again: failed rows wait again, without their message, until they run.
-  state.settings.format = L"PNG";
+  state.settings.format = OutputFormat::Png;
   test::Click(IDC_START);
   EXPECT_EQ(state.rows[1].status, RowStatus::Waiting);
   EXPECT_EQ(ListItemText(1, 1), L"等待");
   EXPECT_EQ(ListItemText(1, 2), L"來源：" + folder.path().filename().wstring());
-  EXPECT_EQ(state.rows[1].options.format, L"PNG");
+  EXPECT_EQ(state.rows[1].options.format, OutputFormat::Png);
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(state.rows[1].status, RowStatus::Failed);
 }
@@ -416,7 +416,7 @@ TEST(MainWindow, ForwardedQuickRequestConvertsAfterStopWithTheQuickOverrides) {
   Settings settings;
   settings.recycle = true;
   settings.quality = 50;
-  settings.destination = 1;
+  settings.destination = Destination::Folder;
   settings.folder = L"D:\\elsewhere";
   TestWindow window(settings);
   UiTempFolder folder;
@@ -435,10 +435,10 @@ TEST(MainWindow, ForwardedQuickRequestConvertsAfterStopWithTheQuickOverrides) {
   ASSERT_EQ(state.rows.size(), 1u);
   const ListRow& row = state.rows[0];
   EXPECT_EQ(row.status, RowStatus::Failed);  // it ran, although stop had been pressed
-  EXPECT_EQ(row.options.format, L"PNG");
+  EXPECT_EQ(row.options.format, OutputFormat::Png);
   EXPECT_EQ(row.options.quality, 95);
   EXPECT_FALSE(row.options.recycle);
-  EXPECT_EQ(row.options.destination, 0);
+  EXPECT_EQ(row.options.destination, Destination::BesideSource);
 
   // A quick request for a file that failed adds it again and converts it.
   test::SendForwardedCommandLine(window.hwnd(), L"x.exe --quick PNG \"" + a + L"\"");
@@ -476,9 +476,9 @@ TEST(MainWindow, PostedConversionResultsUpdateTheirRows) {
                        const std::wstring& warning) {
     auto result = std::make_unique<ConversionResult>();
     result->index = index;
-    result->output = output;
-    result->error = error;
-    result->warning = warning;
+    result->outcome.output = output;
+    result->outcome.error = error;
+    result->outcome.warning = warning;
     AppState().converting = true;
     ASSERT_TRUE(PostMessageW(AppState().window, WM_APP_CONVERT_DONE, 0, reinterpret_cast<LPARAM>(result.get())));
     result.release();
@@ -571,12 +571,12 @@ TEST(MainWindow, InfoTipAndSelectionShowTheFullPaths) {
 TEST(MainWindow, AutoModeNeedsAFolderBeforeConvertingIntoIt) {
   Settings settings;
   settings.auto_ = true;
-  settings.destination = 1;  // into a folder that was never chosen
+  settings.destination = Destination::Folder;  // into a folder that was never chosen
   TestWindow window(settings);
   UiTempFolder folder;
   test::PostScanResult({folder.MakeFakePhoto(L"a.heic")}, settings);
   Settings beside = settings;
-  beside.destination = 0;
+  beside.destination = Destination::BesideSource;
   test::PostScanResult({folder.MakeFakePhoto(L"b.heic")}, beside);
   ASSERT_TRUE(PumpUntilIdle());
   auto& state = AppState();

@@ -79,10 +79,10 @@ TEST(OptionsPanel, EveryChangeIsSavedAtOnceAndCreatingSavesNothing) {
   EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
 
   SelectItem(IDC_FORMAT, 1);
-  EXPECT_EQ(LoadSettings().format, L"PNG");
+  EXPECT_EQ(LoadSettings().format, OutputFormat::Png);
   EXPECT_FALSE(ControlEnabled(IDC_QUALITY));
   SelectItem(IDC_FORMAT, 0);
-  EXPECT_EQ(LoadSettings().format, L"JPG");
+  EXPECT_EQ(LoadSettings().format, OutputFormat::Jpg);
   EXPECT_TRUE(ControlEnabled(IDC_QUALITY));
 
   DragQuality(61);
@@ -91,7 +91,7 @@ TEST(OptionsPanel, EveryChangeIsSavedAtOnceAndCreatingSavesNothing) {
 
   EXPECT_FALSE(ControlEnabled(IDC_FOLDER));
   SelectItem(IDC_DESTINATION, 1);
-  EXPECT_EQ(LoadSettings().destination, 1);
+  EXPECT_EQ(LoadSettings().destination, Destination::Folder);
   EXPECT_TRUE(ControlEnabled(IDC_FOLDER));
   EXPECT_TRUE(ControlEnabled(IDC_BROWSE_FOLDER));
 
@@ -132,13 +132,13 @@ TEST(OptionsPanel, ASaveFailureIsShownAndTheChangeStays) {
 
   SelectItem(IDC_FORMAT, 1);
   EXPECT_EQ(ControlText(IDC_STATUS), ToUtf16(expected));
-  EXPECT_EQ(AppState().settings.format, L"PNG");
+  EXPECT_EQ(AppState().settings.format, OutputFormat::Png);
   EXPECT_FALSE(ControlEnabled(IDC_QUALITY));
 }
 
 TEST(OptionsPanel, AutoModeRetargetsWaitingRowsAsTheRulesSay) {
   Settings settings;
-  settings.destination = 1;  // no folder yet: nothing can start, so the rows stay inspectable
+  settings.destination = Destination::Folder;  // no folder yet: nothing can start, so the rows stay inspectable
   TestWindow window(settings);
   UiTempFolder folder;
   SendScanResult({folder.MakeFakePhoto(L"a.heic"), folder.MakeFakePhoto(L"b.heic"), folder.MakeFakePhoto(L"c.heic")},
@@ -165,8 +165,8 @@ TEST(OptionsPanel, AutoModeRetargetsWaitingRowsAsTheRulesSay) {
   // With auto already on, a new format reaches only a waiting row that was not queued.
   rows[1].queued = false;
   SelectItem(IDC_FORMAT, 1);
-  EXPECT_EQ(rows[0].options.format, L"JPG");
-  EXPECT_EQ(rows[1].options.format, L"PNG");
+  EXPECT_EQ(rows[0].options.format, OutputFormat::Jpg);
+  EXPECT_EQ(rows[1].options.format, OutputFormat::Png);
   EXPECT_TRUE(rows[1].queued);
   EXPECT_EQ(rows[2].options, doneOptions);
 
@@ -180,7 +180,7 @@ TEST(OptionsPanel, AutoModeRetargetsWaitingRowsAsTheRulesSay) {
   EXPECT_EQ(rows[0].status, RowStatus::Waiting);
   LeaveFolderBox();
   EXPECT_EQ(rows[0].options.folder, out);
-  EXPECT_EQ(rows[0].options.format, L"JPG");  // only the folder (and destination) were filled in
+  EXPECT_EQ(rows[0].options.format, OutputFormat::Jpg);  // only the folder (and destination) were filled in
   EXPECT_EQ(rows[0].status, RowStatus::Converting);
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(rows[0].status, RowStatus::Failed);  // not a real photograph
@@ -191,7 +191,7 @@ TEST(OptionsPanel, AutoModeRetargetsWaitingRowsAsTheRulesSay) {
 TEST(OptionsPanel, TurningAutoOffLeavesRowsAsTheyAre) {
   Settings settings;
   settings.auto_ = true;
-  settings.destination = 1;
+  settings.destination = Destination::Folder;
   TestWindow window(settings);
   UiTempFolder folder;
   SendScanResult({folder.MakeFakePhoto(L"a.heic")}, settings);
@@ -201,14 +201,14 @@ TEST(OptionsPanel, TurningAutoOffLeavesRowsAsTheyAre) {
   SetCheck(IDC_AUTO, false);
   SelectItem(IDC_FORMAT, 1);
   EXPECT_TRUE(rows[0].queued);
-  EXPECT_EQ(rows[0].options.format, L"JPG");
+  EXPECT_EQ(rows[0].options.format, OutputFormat::Jpg);
   EXPECT_FALSE(LoadSettings().auto_);
 }
 
 TEST(OptionsPanel, BrowseFillsTheFolderBoxAndCancelChangesNothing) {
   ComApartment com;  // the program's UI thread is a single-threaded apartment
   Settings settings;
-  settings.destination = 1;
+  settings.destination = Destination::Folder;
   TestWindow window(settings);
   UiTempFolder folder;
   const std::wstring chosen = folder / L"輸出 資料夾";
@@ -296,11 +296,12 @@ class ContextMenuButtons : public ::testing::Test {
     lock_.reset();
   }
   static bool KeyExists(const std::wstring& path) { return test::KeyExists(path); }
+  // The verb keys and this program's verb classes (a failed install leaves its classes behind).
   static void RemoveEntries() {
-    for (const wchar_t* extension : kContextMenuExtensions) {
-      for (const wchar_t* verb : kContextMenuVerbs) {
+    for (const wchar_t* verb : kContextMenuVerbs) {
+      for (const wchar_t* extension : kContextMenuExtensions)
         RegDeleteTreeW(HKEY_CURRENT_USER, ContextMenuVerbKey(extension, verb).c_str());
-      }
+      RegDeleteTreeW(HKEY_CURRENT_USER, VerbClassKey(VerbClassId(verb, ThisExecutablePath())).c_str());
     }
   }
   inline static const std::wstring kRoot = L"Software\\Classes\\SystemFileAssociations\\";

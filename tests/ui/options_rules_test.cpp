@@ -32,31 +32,31 @@ TEST(OptionRules, ControlValuesBecomeSettings) {
   EXPECT_TRUE(settings.recycle);
   EXPECT_TRUE(settings.silent_quick);
   EXPECT_EQ(settings.quality, 42);
-  EXPECT_EQ(settings.format, L"PNG");
-  EXPECT_EQ(settings.destination, 1);
+  EXPECT_EQ(settings.format, OutputFormat::Png);
+  EXPECT_EQ(settings.destination, Destination::Folder);
   EXPECT_EQ(settings.folder, L"D:\\輸出");
 
   for (int index : {0, -1, 2}) {  // no selection or anything but PNG's index reads as JPG
     values.formatIndex = index;
-    EXPECT_EQ(SettingsFromControlValues(values).format, L"JPG") << index;
+    EXPECT_EQ(SettingsFromControlValues(values).format, OutputFormat::Jpg) << index;
   }
 }
 
 class Retargeting : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_.format = L"JPG";
-    old_.destination = 1;  // rows that still lack their folder
+    old_.format = OutputFormat::Jpg;
+    old_.destination = Destination::Folder;  // rows that still lack their folder
     now_.auto_ = true;
-    now_.format = L"PNG";
+    now_.format = OutputFormat::Png;
     now_.quality = 70;
-    now_.destination = 1;
+    now_.destination = Destination::Folder;
     now_.folder = L"D:\\out";
     rows_ = {Row(RowStatus::Waiting, true, old_),     Row(RowStatus::Waiting, false, old_),
              Row(RowStatus::Converting, false, old_), Row(RowStatus::Done, false, old_),
              Row(RowStatus::Failed, false, old_)};
     Settings besideSource = old_;
-    besideSource.destination = 0;
+    besideSource.destination = Destination::BesideSource;
     rows_.push_back(Row(RowStatus::Waiting, true, besideSource));
   }
   void ExpectUntouched(size_t first) {
@@ -83,7 +83,7 @@ TEST_F(Retargeting, WithAutoAlreadyOnOnlyUnqueuedRowsTakeTheNewSettings) {
   EXPECT_EQ(rows_[0].options, old_);  // queued while auto was on: keeps its options, even its empty folder
   EXPECT_EQ(rows_[1].options, now_);
   EXPECT_TRUE(rows_[1].queued);
-  EXPECT_EQ(rows_[5].options.destination, 0);
+  EXPECT_EQ(rows_[5].options.destination, Destination::BesideSource);
   ExpectUntouched(2);
 }
 

@@ -1,14 +1,13 @@
 // The run's rules on plain state: queue order, start, results, footer, enabled states.
 #include <gtest/gtest.h>
 
-#include "app/background_jobs.h"
 #include "ui/run_control.h"
 
 namespace vellumora {
 namespace {
 
-ListRow Row(const std::wstring& source, RowStatus status, bool queued, int destination = 0,
-            const std::wstring& folder = L"") {
+ListRow Row(const std::wstring& source, RowStatus status, bool queued,
+            Destination destination = Destination::BesideSource, const std::wstring& folder = L"") {
   ListRow row;
   row.source = source;
   row.status = status;
@@ -22,17 +21,17 @@ TEST(NextRow, FirstQueuedWaitingRowWinsAndRowsWithoutAFolderArePassedOver) {
   std::vector<ListRow> rows = {
       Row(L"C:\\a.heic", RowStatus::Done, true),
       Row(L"C:\\b.heic", RowStatus::Waiting, false),        // not queued (manual mode)
-      Row(L"C:\\c.heic", RowStatus::Waiting, true, 1, L""),  // needs a folder
+      Row(L"C:\\c.heic", RowStatus::Waiting, true, Destination::Folder, L""),  // needs a folder
       Row(L"C:\\d.heic", RowStatus::Failed, true),
-      Row(L"C:\\e.heic", RowStatus::Waiting, true, 0),
-      Row(L"C:\\f.heic", RowStatus::Waiting, true, 0),
+      Row(L"C:\\e.heic", RowStatus::Waiting, true),
+      Row(L"C:\\f.heic", RowStatus::Waiting, true),
   };
   NextRowChoice choice = ChooseNextRow(rows);
   ASSERT_TRUE(choice.index.has_value());
   EXPECT_EQ(*choice.index, 4u);
   EXPECT_TRUE(choice.skippedForFolder);
 
-  // A folder makes destination 1 usable; the row before it then comes first.
+  // A folder makes the folder destination usable; the row before it then comes first.
   rows[2].options.folder = L"D:\\out";
   choice = ChooseNextRow(rows);
   EXPECT_EQ(choice.index.value_or(99), 2u);
@@ -46,8 +45,8 @@ TEST(NextRow, FirstQueuedWaitingRowWinsAndRowsWithoutAFolderArePassedOver) {
 }
 
 TEST(NextRow, OnlyRowsNeedingAFolderLeaveNothingToStartButSaySo) {
-  const std::vector<ListRow> rows = {Row(L"C:\\a.heic", RowStatus::Waiting, true, 1, L""),
-                                     Row(L"C:\\b.heic", RowStatus::Waiting, true, 7, L"")};
+  const std::vector<ListRow> rows = {Row(L"C:\\a.heic", RowStatus::Waiting, true, Destination::Folder, L""),
+                                     Row(L"C:\\b.heic", RowStatus::Waiting, true, Destination::Folder, L"")};
   const NextRowChoice choice = ChooseNextRow(rows);
   EXPECT_FALSE(choice.index.has_value());
   EXPECT_TRUE(choice.skippedForFolder);
@@ -65,9 +64,9 @@ TEST(StartCommand, RequeuesWaitingAndFailedRowsWithTheCurrentSettings) {
   rows[2].output = L"C:\\c.jpg";
   rows[2].message = L"原檔在轉換期間已被修改，已保留原檔";
   Settings current;
-  current.format = L"PNG";
+  current.format = OutputFormat::Png;
   current.quality = 40;
-  current.destination = 1;
+  current.destination = Destination::Folder;
   current.folder = L"D:\\out";
 
   const std::vector<std::size_t> changed = RequeueForStart(rows, current);
@@ -82,7 +81,7 @@ TEST(StartCommand, RequeuesWaitingAndFailedRowsWithTheCurrentSettings) {
   EXPECT_EQ(rows[2].status, RowStatus::Done);
   EXPECT_EQ(rows[2].output, L"C:\\c.jpg");
   EXPECT_FALSE(rows[2].message.empty());
-  EXPECT_EQ(rows[2].options.format, L"JPG");
+  EXPECT_EQ(rows[2].options.format, OutputFormat::Jpg);
   EXPECT_EQ(rows[3].status, RowStatus::Converting);
   EXPECT_FALSE(rows[3].queued);
 }
@@ -92,16 +91,16 @@ TEST(ConversionResults, ErrorFailsTheRowAWarningStillCompletesIt) {
                                Row(L"C:\\b.heic", RowStatus::Converting, false)};
   ConversionResult failed;
   failed.index = 0;
-  failed.error = L"無法讀取原檔（可能已移動或正在被其他程式修改）";
-  failed.warning = L"ignored";
+  failed.outcome.error = L"無法讀取原檔（可能已移動或正在被其他程式修改）";
+  failed.outcome.warning = L"ignored";
   ASSERT_TRUE(ApplyConversionResult(rows, failed));
   EXPECT_EQ(rows[0].status, RowStatus::Failed);
-  EXPECT_EQ(rows[0].message, failed.error);
+  EXPECT_EQ(rows[0].message, failed.outcome.error);
 
   ConversionResult kept;
   kept.index = 1;
-  kept.output = L"C:\\b.jpg";
-  kept.warning = L"無法再次確認原檔";
+  kept.outcome.output = L"C:\\b.jpg";
+  kept.outcome.warning = L"無法再次確認原檔";
   ASSERT_TRUE(ApplyConversionResult(rows, kept));
   EXPECT_EQ(rows[1].status, RowStatus::Done);
   EXPECT_EQ(rows[1].output, L"C:\\b.jpg");
@@ -155,8 +154,8 @@ TEST(CommandState, EnabledStatesFollowRowsJobsAndSettings) {
 
   state.converting = false;
   state.settings.auto_ = true;
-  state.settings.format = L"PNG";
-  state.settings.destination = 1;
+  state.settings.format = OutputFormat::Png;
+  state.settings.destination = Destination::Folder;
   state.settings.quality = 7;
   command = ComputeCommandState(state);
   EXPECT_FALSE(command.startEnabled);  // auto mode starts by itself
@@ -164,32 +163,6 @@ TEST(CommandState, EnabledStatesFollowRowsJobsAndSettings) {
   EXPECT_FALSE(command.qualityEnabled);
   EXPECT_TRUE(command.folderEnabled);
   EXPECT_EQ(command.qualityLabel, L"JPG 品質  7");
-
-  state.settings.format = L"jpg";  // only the exact format enables the slider
-  EXPECT_FALSE(ComputeCommandState(state).qualityEnabled);
-}
-
-TEST(ScanJobs, QuickStartsConvertBesideTheSourcesAtQuality95WithoutRecycling) {
-  Settings live;
-  live.auto_ = true;
-  live.recursive = true;
-  live.recycle = true;
-  live.quality = 60;
-  live.destination = 1;
-  live.folder = L"D:\\out";
-  const ScanJob plain = MakeScanJob(live, {L"C:\\a.heic"}, L"");
-  EXPECT_FALSE(plain.quick);
-  EXPECT_EQ(plain.options, live);
-  EXPECT_EQ(plain.paths, (std::vector<std::wstring>{L"C:\\a.heic"}));
-
-  const ScanJob quick = MakeScanJob(live, {L"C:\\a.heic"}, L"PNG");
-  EXPECT_TRUE(quick.quick);
-  EXPECT_EQ(quick.options.format, L"PNG");
-  EXPECT_FALSE(quick.options.recycle);
-  EXPECT_EQ(quick.options.quality, 95);
-  EXPECT_EQ(quick.options.destination, 0);
-  EXPECT_EQ(quick.options.folder, L"D:\\out");  // carried, unused with destination 0
-  EXPECT_TRUE(quick.options.recursive);
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ inline bool PumpUntilIdle(std::chrono::milliseconds limit = std::chrono::millise
 class TestWindow {
  public:
   explicit TestWindow(const Settings& settings = Settings{}, int clientWidth = 0, int clientHeight = 0) {
-    AppState() = MainWindowState{};
+    AppState() = MainWindowState();
     auto& state = AppState();
     state.instance = GetModuleHandleW(nullptr);
     state.settings = settings;
@@ -152,7 +152,7 @@ class TestWindow {
     PumpUntil([] { return true; });
     DeleteFonts();
     if (registered_) UnregisterClassW(className_.c_str(), AppState().instance);
-    AppState() = MainWindowState{};
+    AppState() = MainWindowState();
     DeleteObject(background_);
     DeleteObject(panel_);
   }

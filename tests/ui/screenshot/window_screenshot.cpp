@@ -29,9 +29,9 @@ void Finish(std::uint64_t index, const std::wstring& output, const std::wstring&
   state.converting = true;
   auto* result = new ConversionResult;
   result->index = index;
-  result->output = output;
-  result->error = error;
-  result->warning = warning;
+  result->outcome.output = output;
+  result->outcome.error = error;
+  result->outcome.warning = warning;
   SendMessageW(state.window, WM_APP_CONVERT_DONE, 0, reinterpret_cast<LPARAM>(result));  // the window frees it
 }
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/entry.h"
+#include "entry/entry.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   return vellumora::AppMain(instance, showCommand);

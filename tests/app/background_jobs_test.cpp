@@ -1,15 +1,23 @@
-// The worker procedures: each hands exactly one result record to its window.
+// The scan and conversion jobs: the quick overrides, and the worker procedures, each of which
+// hands exactly one result record to its window.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "app/background_jobs.h"
-#include "window_test_support.h"
+#include "app_test_support.h"
 
 namespace vellumora {
 namespace {
 
-using test::UiTempFolder;
+using test::TempDir;
+
+// A file that claims to be a photograph but is not one: its conversion fails quickly.
+std::wstring FakePhoto(const TempDir& folder, const std::wstring& name) {
+  test::WriteText(folder / name, "not a HEIF file");
+  return folder / name;
+}
 
 // A message-only window to receive the workers' posts.
 class Mailbox {
@@ -33,17 +41,35 @@ class Mailbox {
   HWND window_;
 };
 
+TEST(ScanJobs, QuickStartsConvertBesideTheSourcesAtQuality95WithoutRecycling) {
+  const Settings live{.auto_ = true, .recursive = true, .recycle = true, .quality = 60,
+                      .destination = Destination::Folder, .folder = L"D:\\out"};
+  const ScanJob plain = MakeScanJob(live, {L"C:\\a.heic"}, std::nullopt);
+  EXPECT_FALSE(plain.quick);
+  EXPECT_EQ(plain.options, live);
+  EXPECT_EQ(plain.paths, (std::vector<std::wstring>{L"C:\\a.heic"}));
+
+  const ScanJob quick = MakeScanJob(live, {L"C:\\a.heic"}, OutputFormat::Png);
+  EXPECT_TRUE(quick.quick);
+  EXPECT_EQ(quick.options.format, OutputFormat::Png);
+  EXPECT_FALSE(quick.options.recycle);
+  EXPECT_EQ(quick.options.quality, 95);
+  EXPECT_EQ(quick.options.destination, Destination::BesideSource);
+  EXPECT_EQ(quick.options.folder, L"D:\\out");  // carried, unused beside the source
+  EXPECT_TRUE(quick.options.recursive);
+}
+
 TEST(ScanWorker, PostsThePhotographsFoundWithTheJobsOptions) {
   Mailbox mailbox;
-  UiTempFolder folder;
-  const std::wstring photo = folder.MakeFakePhoto(L"a.heic");
-  folder.MakeFakePhoto(L"b.jpg");
+  TempDir folder;
+  FakePhoto(folder, L"a.heic");
+  FakePhoto(folder, L"b.jpg");
   std::filesystem::create_directories(folder.path() / L"sub");
-  folder.MakeFakePhoto(L"sub\\c.heif");
+  FakePhoto(folder, L"sub\\c.heif");
 
   Settings live;
   live.recycle = true;
-  auto job = std::make_unique<ScanJob>(MakeScanJob(live, {folder.path().wstring()}, L"JPG"));
+  auto job = std::make_unique<ScanJob>(MakeScanJob(live, {folder.path().wstring()}, OutputFormat::Jpg));
   job->window = mailbox.hwnd();
   RunScanWorker(std::move(job));
 
@@ -53,12 +79,12 @@ TEST(ScanWorker, PostsThePhotographsFoundWithTheJobsOptions) {
   EXPECT_EQ(std::filesystem::path(result->paths[0]).filename().wstring(), L"a.heic");
   EXPECT_TRUE(result->quick);
   EXPECT_FALSE(result->options.recycle);
-  EXPECT_EQ(result->options.format, L"JPG");
+  EXPECT_EQ(result->options.format, OutputFormat::Jpg);
   EXPECT_TRUE(result->note.empty());
 
   Settings recursive;
   recursive.recursive = true;
-  job = std::make_unique<ScanJob>(MakeScanJob(recursive, {folder.path().wstring()}, L""));
+  job = std::make_unique<ScanJob>(MakeScanJob(recursive, {folder.path().wstring()}, std::nullopt));
   job->window = mailbox.hwnd();
   RunScanWorker(std::move(job));
   result = mailbox.Take<ScanResult>(WM_APP_SCAN_DONE);
@@ -70,19 +96,19 @@ TEST(ScanWorker, PostsThePhotographsFoundWithTheJobsOptions) {
 
 TEST(ConversionWorker, PostsTheOutcomeUnderTheRowsIndex) {
   Mailbox mailbox;
-  UiTempFolder folder;
+  TempDir folder;
   auto job = std::make_unique<ConversionJob>();
   job->window = mailbox.hwnd();
   job->index = 41;
-  job->source = folder.MakeFakePhoto(L"broken.heic");
+  job->source = FakePhoto(folder, L"broken.heic");
   RunConversionWorker(std::move(job));
 
   auto result = mailbox.Take<ConversionResult>(WM_APP_CONVERT_DONE);
   ASSERT_TRUE(result);
   EXPECT_EQ(result->index, 41u);
-  EXPECT_FALSE(result->error.empty());  // not a photograph
-  EXPECT_TRUE(result->output.empty());
-  EXPECT_FALSE(result->recycled);
+  EXPECT_FALSE(result->outcome.error.empty());  // not a photograph
+  EXPECT_TRUE(result->outcome.output.empty());
+  EXPECT_FALSE(result->outcome.recycled);
   EXPECT_TRUE(std::filesystem::exists(folder / L"broken.heic"));  // the source stays
 }
 

@@ -1,6 +1,6 @@
 // The real VellumoraConvert.exe, started as a child process: run modes, message boxes, exit
-// codes and the silent report. Message boxes are read and dismissed from here, so no test can
-// hang on one.
+// codes, the silent report, and later starts handing their command lines to a running window.
+// Message boxes are read and dismissed from here, so no test can hang on one.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,26 +8,33 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/entry.h"
+#include "app/context_menu.h"
 #include "app/quick_conversion.h"
 #include "app/settings_store.h"
 #include "app/single_instance.h"
-#include "app_test_support.h"
+#include "common/extended_path.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "tests/app/app_test_support.h"
+#include "tests/ui/window_test_support.h"
+#include "ui/layout.h"
 
 namespace vellumora {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PumpUntilIdle;
 using test::ScopedEnvironment;
 using test::TempDir;
+using test::TestWindow;
+using test::UiTempFolder;
 
 constexpr wchar_t kFormatMessage[] = L"快速轉換格式必須是 JPG 或 PNG";
 
@@ -100,7 +107,11 @@ class Program {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::set<HWND> answered;
     std::map<HWND, int> emptyReads;
-    while (WaitForSingleObject(process_.get(), 50) == WAIT_TIMEOUT) {
+    const HANDLE process = process_.get();
+    while (MsgWaitForMultipleObjects(1, &process, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0) {
+      // This thread's own window (a second start's running instance) answers the program meanwhile.
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
       for (HWND box : WindowsOf(id_, L"#32770")) {
         // A box is listed before it is filled in; read it once it is shown with its text.
         if (answered.count(box) || !IsWindowVisible(box)) continue;
@@ -245,9 +256,10 @@ TEST_F(ProgramRun, WindowRunTakesOverLaterStartsAndEndsWithZeroWhenClosed) {
   RECT workArea{}, bounds{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
   GetWindowRect(window, &bounds);
-  const SIZE expected = InitialWindowSize(static_cast<int>(GetDpiForSystem()), workArea);
-  EXPECT_EQ(bounds.right - bounds.left, expected.cx);
-  EXPECT_EQ(bounds.bottom - bounds.top, expected.cy);
+  const TrackSize expected = InitialWindowSize(static_cast<int>(GetDpiForSystem()), workArea.right - workArea.left,
+                                               workArea.bottom - workArea.top);
+  EXPECT_EQ(bounds.right - bounds.left, expected.width);
+  EXPECT_EQ(bounds.bottom - bounds.top, expected.height);
 
   {
     // A later start hands its command line over, which restores the minimised window, and
@@ -270,6 +282,77 @@ TEST_F(ProgramRun, WindowRunTakesOverLaterStartsAndEndsWithZeroWhenClosed) {
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(first.Finish(std::chrono::seconds(30)), std::optional<DWORD>(0));
   EXPECT_TRUE(first.boxes.empty());
+}
+
+// ---- Later starts while a window runs
+
+// The running instance here is this test's own window under the instance name, with the
+// instance mutex held, as the program's first start would have them.
+class SecondStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bool running = true;
+    mutex_ = CreateInstanceMutex(InstanceName(), running);
+    ASSERT_FALSE(running);
+  }
+  TestWindow window_;
+  UniqueHandle mutex_;
+};
+
+TEST_F(SecondStart, QuickStartHandsItsFilesToTheRunningWindowAndExitsWithZero) {
+  UiTempFolder folder;
+  // The Explorer verb's own command line for a photograph beyond 260 characters, below a folder
+  // whose name ends in a dot, with emoji in the names: the path reaches the list as it is.
+  std::vector<std::wstring> folders{folder / L"旅行."};
+  while (folders.back().size() < 300) folders.push_back(folders.back() + L"\\相片\U0001F600資料夾長長長長長長長長");
+  for (const std::wstring& made : folders) ASSERT_TRUE(CreateDirectoryW(ExtendedLengthPath(made).c_str(), nullptr));
+  const std::wstring photo = folders.back() + L"\\相片 1.heic";
+  folder.MakeFakePhoto(photo.substr(folder.path().wstring().size() + 1));
+  const ScopeExit removeTree([&] {
+    DeleteFileW(ExtendedLengthPath(photo).c_str());
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) RemoveDirectoryW(ExtendedLengthPath(*it).c_str());
+  });
+  std::wstring arguments = ContextMenuCommandLine(L"Vellumora.PNG", L"program.exe");
+  arguments = arguments.substr(arguments.find(L"--quick"));
+  arguments.replace(arguments.find(L"%1"), 2, photo);
+  Program program(arguments);
+  EXPECT_EQ(program.Finish(), std::optional<DWORD>(0));
+  EXPECT_TRUE(program.boxes.empty());
+  ASSERT_TRUE(PumpUntilIdle());
+  const auto& rows = AppState().rows;
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].source, photo);
+  // Not a photograph: the decode fails, after the file itself was opened and read.
+  EXPECT_NE(rows[0].message, L"無法讀取原檔（可能已移動或正在被其他程式修改）");
+  EXPECT_EQ(rows[0].options.format, OutputFormat::Png);
+  EXPECT_EQ(rows[0].options.quality, 95);
+  EXPECT_NE(rows[0].status, RowStatus::Waiting);  // a quick request starts at once
+  EXPECT_TRUE(IsWindowVisible(window_.hwnd()));
+}
+
+TEST_F(SecondStart, TenQuickStartsAtOnceAllLandInTheOneWindow) {
+  UiTempFolder folder;
+  std::vector<std::unique_ptr<Program>> programs;
+  for (int i = 0; i < 10; ++i)
+    programs.push_back(std::make_unique<Program>(
+        L"--quick JPG \"" + folder.MakeFakePhoto(L"IMG_" + std::to_wstring(i) + L".heic") + L"\""));
+  for (const auto& program : programs) EXPECT_EQ(program->Finish(), std::optional<DWORD>(0));
+  ASSERT_TRUE(PumpUntilIdle()) << "pending scans " << AppState().pendingScans << ", converting "
+                               << AppState().converting << ", rows " << AppState().rows.size();
+  const auto& rows = AppState().rows;
+  EXPECT_EQ(rows.size(), 10u);
+  for (const ListRow& row : rows) EXPECT_EQ(row.options.format, OutputFormat::Jpg);
+}
+
+TEST_F(SecondStart, StartWithoutArgumentsRestoresTheWindow) {
+  ShowWindow(window_.hwnd(), SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(window_.hwnd()));
+  Program program(L"");
+  EXPECT_EQ(program.Finish(), std::optional<DWORD>(0));
+  EXPECT_FALSE(IsIconic(window_.hwnd()));
+  EXPECT_TRUE(IsWindowVisible(window_.hwnd()));
+  EXPECT_EQ(AppState().pendingScans, 0);
+  EXPECT_TRUE(AppState().rows.empty());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/entry.h"
+#include "entry/entry.h"
 
 #include <commctrl.h>
 #include <dwmapi.h>
@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/background_jobs.h"
 #include "app/command_line.h"
 #include "app/context_menu.h"
 #include "app/quick_conversion.h"
@@ -21,7 +21,9 @@
 #include "common/check_hr.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "ui/layout.h"
 #include "ui/main_window.h"
+#include "ui/run_control.h"
 #include "ui/window_state.h"
 
 // Older SDK headers do not know the Windows 11 corner attribute.
@@ -51,7 +53,7 @@ HICON LoadApplicationIcon(HINSTANCE instance, int size) {
       LoadImageW(instance, MAKEINTRESOURCEW(kApplicationIcon), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
-// Steps after the quick-format check for every start that is not a silent quick run. Each of
+// Every start that is not a silent quick run, once the quick format has been checked. Each of
 // `scans` is a list of paths for the window (with its quick format): the command line's one, or
 // the selections dropped on the Explorer verbs, which a running window is sent as command lines
 // of their own (`fromVerbs`) since this process's command line holds only -Embedding.
@@ -97,11 +99,11 @@ int RunWindow(HINSTANCE instance, int showCommand, const std::vector<CommandLine
   state.dpi = static_cast<int>(GetDpiForSystem());
   RECT workArea{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-  const SIZE size = InitialWindowSize(state.dpi, workArea);
+  const TrackSize size = InitialWindowSize(state.dpi, workArea.right - workArea.left, workArea.bottom - workArea.top);
 
   const HWND window = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, instanceName.c_str(), kProgramTitle,
                                       WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VSCROLL, CW_USEDEFAULT, CW_USEDEFAULT,
-                                      size.cx, size.cy, nullptr, nullptr, instance, nullptr);
+                                      size.width, size.height, nullptr, nullptr, instance, nullptr);
   if (!window) throw std::runtime_error("建立視窗失敗");
 
   const DWORD corner = DWMWCP_ROUND;
@@ -109,9 +111,7 @@ int RunWindow(HINSTANCE instance, int showCommand, const std::vector<CommandLine
   ShowWindow(window, showCommand);
   UpdateWindow(window);
 
-  for (const CommandLine& scan : scans) {
-    if (!scan.paths.empty()) StartScanJob(scan.paths, scan.quickFormat);
-  }
+  for (const CommandLine& scan : scans) ScanForWindow(scan.paths, OutputFormatFromText(scan.quickFormat));
 
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -146,7 +146,7 @@ int RunVerbDrops(HINSTANCE instance, int showCommand, std::vector<VerbDrop> drop
     selection.quickFormat = VerbQuickFormat(drop.verb);
     if (IsSilentQuickRun(selection, state.settings.silent_quick)) {
       Settings options = state.settings;
-      options.format = selection.quickFormat;
+      options.format = OutputFormatFromText(selection.quickFormat).value_or(OutputFormat::Jpg);
       quiet = true;
       exitCode = std::max(exitCode, RunQuickConversion(selection, options));
       quiet = false;
@@ -193,14 +193,14 @@ int AppMain(HINSTANCE instance, int showCommand) {
     }
     state.settings = LoadSettings();
 
-    if (!commandLine.quickFormat.empty() && !IsValidQuickFormat(commandLine.quickFormat))
-      throw std::runtime_error("快速轉換格式必須是 JPG 或 PNG");
+    const std::optional<OutputFormat> quickFormat = OutputFormatFromText(commandLine.quickFormat);
+    if (!commandLine.quickFormat.empty() && !quickFormat) throw std::runtime_error("快速轉換格式必須是 JPG 或 PNG");
     if (IsVerbServerStart(commandLine)) {
       // Started by COM for an Explorer verb: the selection arrives through IDropTarget::Drop.
       exitCode = RunVerbDrops(instance, showCommand, ServeExplorerVerbs(), resources, quiet);
     } else if (IsSilentQuickRun(commandLine, state.settings.silent_quick)) {
       // The quick format applies to this run only; nothing is saved.
-      state.settings.format = commandLine.quickFormat;
+      state.settings.format = *quickFormat;
       const Settings options = state.settings;
       exitCode = RunQuickConversion(commandLine, options);
     } else {
