@@ -12,6 +12,7 @@
 #include "convert/formats/gain_map_jpeg.h"
 #include "convert/formats/jpeg_container.h"
 #include "convert/formats/png_container.h"
+#include "convert/formats/xmp_claims.h"
 #include "convert/gain_map.h"
 #include "convert/heif_decoder.h"
 #include "convert/image_encoder.h"
@@ -63,6 +64,13 @@ MemoryReservation WaitForMemoryAndTurn(const OpenedHeif& heif, OutputFormat form
   return memory;
 }
 
+// The photograph's packet without the claims of parts (a gain map, a video) the output does not
+// hold; the packet as it is when it cannot be rewritten.
+Bytes PacketWithoutParts(const Bytes& xmp) {
+  auto rewritten = XmpForOutput(xmp, {});
+  return rewritten ? std::move(*rewritten) : xmp;
+}
+
 // What the commit needs of the converted picture. Members are released in reverse order: the
 // output bytes, the packed picture (libheif's decoded image, packed in place), then the factory.
 struct ConvertedPicture {
@@ -99,7 +107,7 @@ ConvertedPicture ConvertPicture(const OpenedHeif& heif, const ExtractedMetadata&
   }
   if (isPng) {
     StageTimer timer("embed");
-    picture.output = BuildPngOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
+    picture.output = BuildPngOutput(encoded, metadata.exif, PacketWithoutParts(metadata.xmp), metadata.icc);
     return picture;
   }
   // A JPG's rows are decoded again but never compared, so its pixels are not needed for the
@@ -113,11 +121,16 @@ ConvertedPicture ConvertPicture(const OpenedHeif& heif, const ExtractedMetadata&
                              options.quality);
   }
   StageTimer timer("embed");
-  if (!gainMap) {
-    picture.output = BuildJpegOutput(encoded, metadata.exif, metadata.xmp, metadata.icc);
+  // The primary's packet claims exactly the parts written after it: the photograph's own claims
+  // (Samsung's packet names a gain map of its own) go, ours come in. A gain map whose claims
+  // cannot be written, or do not fit the packet's segment, is left out.
+  std::optional<Bytes> xmp;
+  if (gainMap) xmp = XmpForOutput(metadata.xmp, OutputParts{OutputGainMap{gainMap->image.size()}, std::nullopt});
+  if (!xmp || xmp->size() > kJpegMaxSegmentPayload - kJpegXmpIdentifier.size()) {
+    picture.output = BuildJpegOutput(encoded, metadata.exif, PacketWithoutParts(metadata.xmp), metadata.icc);
     return picture;
   }
-  picture.output = BuildGainMapJpegOutput(encoded, metadata.exif, gainMap->primaryXmp, metadata.icc, gainMap->image);
+  picture.output = BuildGainMapJpegOutput(encoded, metadata.exif, *xmp, metadata.icc, gainMap->image);
   picture.gainMap = {gainMap->width, gainMap->height};
   return picture;
 }

@@ -57,10 +57,6 @@ Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapMeta
   return out;
 }
 
-Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapHeadroom& headroom) {
-  return BuildGainMapImage(encoded, AppleGainMapMetadata(headroom.log2Millionths));
-}
-
 Bytes BuildGainMapJpegOutput(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> exif,
                              std::span<const std::uint8_t> xmp, std::span<const std::uint8_t> icc,
                              std::span<const std::uint8_t> gainMapImage) {

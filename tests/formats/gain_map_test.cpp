@@ -35,12 +35,12 @@ Bytes AppleExif(double tag33, std::optional<double> tag48) {
 TEST(GainMapHeadroom, ComesFromTheXmpOrBothMakerNoteTagsByApplesRule) {
   EXPECT_DOUBLE_EQ(*HeadroomFromGainMapXmp(B("<HDRGainMap:HDRGainMapHeadroom>3.848</HDRGainMap:HDRGainMapHeadroom>")), 3.848);
   EXPECT_DOUBLE_EQ(*HeadroomFromGainMapXmp(B("<d HDRGainMap:HDRGainMapHeadroom='2.5'/>")), 2.5);
-  // The rule's four branches; one tag alone does not say which branch applies.
+  // The rule's four branches; 0x0021 alone is read with 0x0030 as 0 (pug.heic: 0.8786 gives 1.8 stops).
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(0.5, 0.005)), std::exp2(1.7), 1e-5);
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(0.5, 2.0)), std::exp2(1.399), 1e-5);
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(1.2, 0.0)), 8.0, 1e-5);
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(1.2, 10.0)), 1.0, 1e-9);
-  EXPECT_FALSE(HeadroomFromAppleMakerNote(AppleExif(0.8786, std::nullopt)));
+  EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(0.8786, std::nullopt)), std::exp2(1.8), 1e-5);
   for (const double bad : {1.0, 0.5, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
     EXPECT_FALSE(UsableHeadroom(bad)) << bad;
 }
@@ -140,12 +140,15 @@ TEST(GainMapPixels, TurnAsTheImagesPropertiesSayAndXiaomisExifEndsWithItsSegment
   EXPECT_EQ(ApplyTurns({{1, 2, 3, 4, 5, 6}, 2, 1, 3}, std::vector<PixelTurn>{{K::RotateAnticlockwise, 1}}).pixels,
             (Bytes{4, 5, 6, 1, 2, 3}));
 
-  // Offset 10, then APP1 of 2 + 6 + 8 bytes holding the Exif block, then a preview and padding.
-  const Bytes tiff = B(std::string_view("MM\0\x2A\0\0\0\x08", 8));
-  const Bytes item = Cat({Be32(10), Bytes{0xFF, 0xE1}, Be16(16), B(std::string_view("Exif\0\0", 6)), tiff,
+  // Offset 10, then an APP1 segment with the Exif block, then a preview and padding. Its length
+  // says 2 + 6 + 46 bytes, two short of the 4-byte thumbnail that IFD1 names at the TIFF's end, as
+  // Xiaomi writes it: the block ends with the thumbnail.
+  const Bytes tiff = Cat({B(std::string_view("MM\0\x2A\0\0\0\x08\0\0\0\0\0\x0E\0\x02", 16)), Be16(0x201), Be16(4), Be32(1),
+                          Be32(44), Be16(0x202), Be16(4), Be32(1), Be32(4), Be32(0), Bytes{0xFF, 0xD8, 0xFF, 0xD9}});
+  const Bytes item = Cat({Be32(10), Bytes{0xFF, 0xE1}, Be16(54), B(std::string_view("Exif\0\0", 6)), tiff,
                           Bytes{0xFF, 0xD8, 0xFF, 0xD9}, Bytes(64, 0)});
   const auto bounded = ExifItemWithinSegment(item);
-  EXPECT_EQ(Bytes(bounded.begin(), bounded.end()), Bytes(item.begin(), item.begin() + 22));
+  EXPECT_EQ(Bytes(bounded.begin(), bounded.end()), Bytes(item.begin(), item.begin() + 14 + 48));
   const Bytes plain = Cat({Be32(0), tiff, Bytes(8, 0)});
   EXPECT_EQ(ExifItemWithinSegment(plain).size(), plain.size());
   Bytes overlong = item;
