@@ -4,6 +4,8 @@
 
 #include "convert_test_support.h"
 #include "convert/formats/gain_map_jpeg.h"
+#include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/iso_gain_map.h"
 #include "convert/formats/jpeg_container.h"
 #include "convert/formats/png_container.h"
 #include "convert/formats/xmp_claims.h"
@@ -177,7 +179,8 @@ TEST_F(CommitOutputTest, UndecodableOrWrongSizedOutputFails) {
   request_.options.format = OutputFormat::Jpg;
   const TestPicture jpg = Picture(false);
   const Bytes encoded = EncodeImage(factory_.Get(), jpg.packed, false, 95), end = {0xFF, 0xD8, 0xFF, 0xD9};
-  for (const Bytes& gainMap : {BuildGainMapImage(encoded, *UsableHeadroom(4.0)), BuildGainMapImage(end, *UsableHeadroom(4.0))}) {
+  const GainMapMetadata metadata = AppleGainMapMetadata(UsableHeadroom(4.0)->log2Millionths);
+  for (const Bytes& gainMap : {BuildGainMapImage(encoded, metadata), BuildGainMapImage(end, metadata)}) {
     const Bytes output = BuildGainMapJpegOutput(encoded, {}, *XmpForOutput({}, {OutputGainMap{gainMap.size()}, {}}), {}, gainMap);
     EXPECT_EQ(FailureOf([&] { CommitOutput(request_, Bytes(output), jpg.packed, factory_.Get(), {}, snapshot_, {6, 3}); })
                   .rfind("輸出增益圖驗證失敗", 0), 0u);

@@ -47,6 +47,8 @@ PICTURES = {
     "two-images-primary-second.heic": (64, 48), "照片 測試.heic": (64, 48),
     "UPPER.HEIC": (64, 48), "rgb-64x48.hif": (64, 48), "sample.heic": (640, 480),
     "motion-photo.heic": (64, 48), "motion-photo-trailer.heic": (64, 48), "motion-photo-cut-video.heic": (64, 48),
+    "gain-map-tmap-turned.heic": (64, 64), "gain-map-tmap-unknown-version.heic": (64, 64),
+    "gain-map-samsung-turned.heic": (64, 64),
 }
 # Motion photos, and whether a JPG keeps their video (the cut one's MP4 cannot be kept).
 MOTION = {"motion-photo.heic": True, "motion-photo-trailer.heic": True, "motion-photo-cut-video.heic": False}
@@ -405,6 +407,8 @@ def case_fixtures(args, fmt):
     code, report = case.convert(fmt)
     case.expect(code == 0, f"exit code {code}")
     judge_outputs(case, report, fmt, expected, sources, our_pngs)
+    if fmt == "JPG":
+        judge_fixture_gain_maps(case, report)
     case.finish()
 
 
@@ -461,13 +465,18 @@ def case_recycle(args):
 PHOTOS = {
     # iPhone 8 Plus grid, irot 270 (shown a quarter turn clockwise), Exif Orientation 6, P3 profile.
     "arrow.heic": ("pillow-heif/arrow.heic", (3024, 4032), None),
-    # iPhone 13 Pro grid with a depth map and an HDR gain map, both hidden images.
+    # iPhone 13 Pro grid with a depth map and an HDR gain map, both hidden images; its MakerNote
+    # has tag 0x0021 and not 0x0030.
     "pug.heic": ("pillow-heif/pug.heic", (4032, 3024), None),
     # Sony 10-bit 4:2:2 .HIF, 12 MP, Exif 40 KB and XMP 57 KB (both fit a JPG segment).
     "cat.hif": ("pillow-heif/cat.hif", (4240, 2832), None),
-    # Xiaomi photograph whose 192 KB Exif block cannot go into a JPG.
-    "xiaomi.heic": ("pillow-heif/xiaomi.heic", None, "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"),
+    # Xiaomi photograph whose 192 KB Exif item is an APP1 segment of 14 KB, a preview and padding.
+    "xiaomi.heic": ("pillow-heif/xiaomi.heic", (2592, 1944), None),
+    # Galaxy S25 grid with a tmap item over it and a grid gain map of three-channel YCbCr tiles.
+    "aux_YCbCr.heic": ("pillow-heif/aux_YCbCr.heic", (4000, 1848), None),
 }
+# Photographs whose JPG keeps their gain map.
+HDR_PHOTOS = {"pug.heic", "aux_YCbCr.heic", "pug-headroom.heic"}
 
 
 def box_children(data, start, end):
@@ -572,20 +581,66 @@ def with_gain_map_headroom(data):
     return data.replace(version, b"<HDRGainMap:HDRGainMapHeadroom>3.5</HDRGainMap:HDRGainMapHeadroom>")
 
 
+def without_gain_maps(data):
+    """The photograph with its gain maps unrecognisable and nothing else changed: the auxiliary
+    types of Apple's and Samsung's gain maps and the item type of a tmap renamed in place."""
+    for name in (b"photo:2020:aux:hdrgainmap\0", b"photo:2024:aux:hdrgainmap\0", b"\0\0tmap\0"):
+        data = data.replace(name, name[:-2] + b"X\0")
+    return data
+
+
 def judge_gain_maps(case, results, hdr_names):
-    """The named outputs are gain-map JPEGs with Apple's boost, the others have no gain-map parts."""
+    """The named outputs are gain-map JPEGs that boost as their source's own gain map and metadata
+    say, the others have no gain-map parts beyond their source's."""
     import gain_map_judge  # needs Debian's python3-pil, like the 200-megapixel case
     tools = gain_map_judge.load_tools()
     if tools is None:
         return print("gain-map readers missing (scripts/setup-tests.sh installs them): checks skipped")
     for name, r in ((n, r) for n, r in results.items() if "output" in r):
-        output, source = unix_path(r["output"]), unix_path(r["source"])
+        output, source, work = unix_path(r["output"]), unix_path(r["source"]), os.path.join(case.work, "gm-" + name)
         if name in hdr_names:
-            problems, figures = gain_map_judge.judge_gain_map_jpeg(output, source, os.path.join(case.work, "gm-" + name), tools)
+            os.makedirs(work, exist_ok=True)
+            want, source_map, boost = gain_map_judge.source_gain_map(tools, source, work)
+            if want is None:
+                case.expect(False, f"{name}: heif-convert finds no gain map with metadata in the source")
+                continue
+            problems, figures = gain_map_judge.judge_gain_map_jpeg(output, work, tools, want, source_map, boost)
             print(f"{name}: gain map {figures}")
         else:
-            problems = gain_map_judge.judge_sdr_jpeg(output, tools, source)
+            problems = gain_map_judge.judge_sdr_jpeg(output, tools)
         for problem in problems:
+            case.expect(False, f"{name}: {problem}")
+
+
+# Fixture gain maps (the same quadrants as the picture, turned with it) and the hdrgm fields their
+# JPG must state: the tmap's three channels exactly, Samsung's XMP values; None: no gain map.
+FIXTURE_GAIN_MAPS = {
+    "gain-map-tmap-turned.heic": dict(gainMapMin=0, gainMapMax=[1.25, 1.375, 1.5], gamma=0.83, offsetSdr=1e-5,
+                                      offsetHdr=1e-5, hdrCapacityMin=0, hdrCapacityMax=1.25),
+    "gain-map-samsung-turned.heic": dict(gainMapMin=0, gainMapMax=1.5, gamma=1, offsetSdr=0, offsetHdr=0,
+                                         hdrCapacityMin=0, hdrCapacityMax=1.5),
+    "gain-map-tmap-unknown-version.heic": None,
+}
+
+
+def judge_fixture_gain_maps(case, report):
+    """Each fixture gain map is carried with its metadata and turned as the picture is (its
+    quadrant colours where the picture's are); a tmap of an unknown version adds nothing."""
+    import gain_map_judge
+    from PIL import Image
+    tools = gain_map_judge.load_tools()
+    if tools is None:
+        return print("gain-map readers missing (scripts/setup.sh installs them): checks skipped")
+    results = outputs_by_name(case, report)
+    judge_gain_maps(case, {n: results[n] for n in FIXTURE_GAIN_MAPS if n in results and not FIXTURE_GAIN_MAPS[n]}, set())
+    for name, want in ((n, w) for n, w in FIXTURE_GAIN_MAPS.items() if w and "output" in results.get(n, {})):
+        work = os.path.join(case.work, "gm-" + name)
+        output = unix_path(results[name]["output"])
+        problems, _ = gain_map_judge.judge_gain_map_jpeg(output, work, tools, want)
+        picture, gain = (Image.open(p).convert("RGB") for p in (output, os.path.join(work, "written-gain-map.jpg")))
+        centres = [(16, 16), (48, 16), (16, 48), (48, 48)]
+        placed = all(max(abs(a - b) for a, b in zip(picture.getpixel(c), gain.getpixel(c))) <= 40 for c in centres)
+        for problem in problems + ([] if placed else ["the gain map is not turned as the picture is"]):
             case.expect(False, f"{name}: {problem}")
 
 
@@ -612,8 +667,7 @@ def case_photos(args, names):
         with open(os.path.join(case.folder, "pug-gain-map-without-hvcC.heic"), "wb") as f:
             f.write(tampered)
         derived["pug-gain-map-without-hvcC.heic"] = "pug.heic"
-        # pug.heic states one of the two MakerNote tags of its headroom only, so it stays an SDR
-        # JPG; this copy states it in the gain map's XMP and becomes a gain-map JPEG.
+        # This copy states its headroom (3.5) in the gain map's XMP, as newer iPhones do.
         with open(os.path.join(case.folder, "pug-headroom.heic"), "wb") as f:
             f.write(with_gain_map_headroom(original))
         derived["pug-headroom.heic"] = "pug.heic"
@@ -659,7 +713,17 @@ def case_photos(args, names):
         case.expect(same.stderr.decode().strip() == "0", f"{name}: {same.stderr.decode().strip()} pixels differ from {base}'s")
         if name == "pug-headroom.heic":
             judge_metadata(case, [(name, unix_path(r["source"]), unix_path(r["output"]))])
-    judge_gain_maps(case, done, {"pug-headroom.heic"})
+    judge_gain_maps(case, done, HDR_PHOTOS)
+    if "xiaomi.heic" in names:
+        # Only the TIFF structure of its Exif item's APP1 segment (14,366 bytes) goes into the PNG.
+        code, report = case.convert("PNG", inputs=[os.path.join(case.folder, "xiaomi.heic")])
+        png = unix_path(report["results"][0].get("output", "Z:"))
+        with open(png if os.path.exists(png) else os.devnull, "rb") as f:
+            data = f.read()
+        at = data.find(b"eXIf")
+        size = struct.unpack(">I", data[at - 4:at])[0] if at >= 4 else None
+        case.expect(code == 0 and size == 14366 and data[at + 4:at + 8] == b"II*\0", f"xiaomi.heic PNG: eXIf of {size} bytes")
+        judge_metadata(case, [("xiaomi.heic PNG", os.path.join(case.folder, "xiaomi.heic"), png)])
     leftovers = [n for n in os.listdir(case.folder) if n.startswith(".vellumora-")]
     case.expect(not leftovers, f"temporary files left: {leftovers}")
     case.finish()
@@ -698,8 +762,8 @@ def case_200mp(args):
         value = 10 * math.log10(255 * 255 / mse) if mse else float("inf")
         print(f"200MP.heic: JPG PSNR {value:.1f} dB against heif-convert")
         case.expect(value >= JPG_PSNR_PHOTO, f"JPG PSNR {value:.1f} dB below {JPG_PSNR_PHOTO}")
-    # Samsung's gain map comes with the photograph's own hdrgm XMP: the JPG stays SDR.
-    judge_gain_maps(case, {"200MP.heic": r}, set())
+    # Samsung's gain map (3060x4080 upright, no rotation of its own) with its own hdrgm XMP.
+    judge_gain_maps(case, {"200MP.heic": r}, {"200MP.heic"})
     case.finish()
 
 
@@ -1046,7 +1110,7 @@ def main():
         "failures": lambda: case_failures(args),
         "recycle": lambda: case_recycle(args),
         "photo-iphone": lambda: case_photos(args, ["arrow.heic", "pug.heic"]),
-        "photo-camera": lambda: case_photos(args, ["cat.hif", "xiaomi.heic"]),
+        "photo-camera": lambda: case_photos(args, ["cat.hif", "xiaomi.heic", "aux_YCbCr.heic"]),
         "photo-200mp": lambda: case_200mp(args),
         "burst": lambda: case_burst(args),
         "killed-slot": lambda: case_killed_slot(args),

@@ -46,9 +46,10 @@ SAMPLES = [
 # A 12-megapixel phone photograph in 48 tiles with Exif, XMP and ICC, for the long runs (--large).
 LARGE = ["metadata-extractor-images/IMG_2927.HEIC"]
 # Our own fixtures, always there: the .hif extension, Exif with a turn, an ICC profile, alpha,
-# motion photos (their video in an mpvd box, once followed by Samsung's trailer).
+# motion photos (their video in an mpvd box, once followed by Samsung's trailer), a tmap gain map,
+# Samsung's gain map with the photograph's claims of it.
 FIXTURES = ["rgb-64x48.hif", "exif-le-orient6.heic", "icc-small.heic", "alpha-64x48.heic", "motion-photo.heic",
-            "motion-photo-trailer.heic"]
+            "motion-photo-trailer.heic", "gain-map-tmap-turned.heic", "gain-map-samsung-turned.heic"]
 
 # Boxes whose children follow their header, with the bytes to skip first (full-box fields,
 # entry counts); iinf's count is 16 or 32 bits by version and is handled apart.
@@ -291,13 +292,16 @@ def without_metadata(data, fmt):
 
 
 def gain_map_decodes(path):
-    """A JPG with an MPF index has a second image that exiftool extracts and ImageMagick decodes."""
+    """A JPG with an MPF index or an hdrgm claim has a second image that exiftool extracts and
+    ImageMagick decodes (never a claim without its part)."""
     with open(path, "rb") as f:
-        if b"MPF\0" not in f.read():
-            return True
+        data = f.read()
+    if b"MPF\0" not in data and b"http://ns.adobe.com/hdr-gain-map/1.0/" not in data:
+        return True
     second = e2e.run("exiftool", "-b", "-MPImage2", path).stdout
-    if not second and not e2e.run("exiftool", "-s3", "-NumberOfImages", path).stdout.strip():
-        return True  # those bytes were the picture's, not an index
+    claims = e2e.run("exiftool", "-s3", "-NumberOfImages", "-XMP-hdrgm:Version", path).stdout.strip()
+    if not second and not claims:
+        return True  # those bytes were the picture's, not an index or a packet
     return bool(second) and e2e.run("identify", "-regard-warnings", "jpeg:-", input=second).returncode == 0
 
 

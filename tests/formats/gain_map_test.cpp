@@ -4,8 +4,11 @@
 #include <limits>
 #include <string>
 
+#include "convert/formats/exif_item.h"
 #include "convert/formats/gain_map_jpeg.h"
 #include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/iso_gain_map.h"
+#include "convert/formats/pixel_turn.h"
 #include "convert/formats/xmp_claims.h"
 #include "formats_test_support.h"
 
@@ -32,19 +35,19 @@ Bytes AppleExif(double tag33, std::optional<double> tag48) {
 TEST(GainMapHeadroom, ComesFromTheXmpOrBothMakerNoteTagsByApplesRule) {
   EXPECT_DOUBLE_EQ(*HeadroomFromGainMapXmp(B("<HDRGainMap:HDRGainMapHeadroom>3.848</HDRGainMap:HDRGainMapHeadroom>")), 3.848);
   EXPECT_DOUBLE_EQ(*HeadroomFromGainMapXmp(B("<d HDRGainMap:HDRGainMapHeadroom='2.5'/>")), 2.5);
-  // The rule's four branches; one tag alone does not say which branch applies.
+  // The rule's four branches; 0x0021 alone is read with 0x0030 as 0 (pug.heic: 0.8786 gives 1.8 stops).
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(0.5, 0.005)), std::exp2(1.7), 1e-5);
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(0.5, 2.0)), std::exp2(1.399), 1e-5);
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(1.2, 0.0)), 8.0, 1e-5);
   EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(1.2, 10.0)), 1.0, 1e-9);
-  EXPECT_FALSE(HeadroomFromAppleMakerNote(AppleExif(0.8786, std::nullopt)));
+  EXPECT_NEAR(*HeadroomFromAppleMakerNote(AppleExif(0.8786, std::nullopt)), std::exp2(1.8), 1e-5);
   for (const double bad : {1.0, 0.5, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
     EXPECT_FALSE(UsableHeadroom(bad)) << bad;
 }
 
 TEST(GainMapJpeg, TheWrittenIndexAndDirectoryLeadToTheGainMapAndNothingElse) {
   const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0x11, 0xFF, 0xD9};
-  const Bytes gainMap = BuildGainMapImage(jpeg, *UsableHeadroom(4.0));
+  const Bytes gainMap = BuildGainMapImage(jpeg, AppleGainMapMetadata(UsableHeadroom(4.0)->log2Millionths));
   const Bytes photoXmp = B("<x:xmpmeta><rdf:RDF><rdf:Description a='1'/></rdf:RDF></x:xmpmeta>");
   const auto primaryXmp = [](const Bytes& xmp, std::size_t length) { return *XmpForOutput(xmp, {OutputGainMap{length}, {}}); };
   const Bytes file = BuildGainMapJpegOutput(jpeg, {}, primaryXmp(photoXmp, gainMap.size()), {}, gainMap);
@@ -57,6 +60,100 @@ TEST(GainMapJpeg, TheWrittenIndexAndDirectoryLeadToTheGainMapAndNothingElse) {
   for (const Bytes& bad : {BuildGainMapJpegOutput(jpeg, {}, primaryXmp({}, gainMap.size() + 1), {}, gainMap),
                            moved, cut, jpeg})
     EXPECT_EQ(test::ErrorOf([&] { FindGainMapImage(bad); }), "輸出增益圖驗證失敗");
+}
+
+// The tone-map item of a Samsung Galaxy S25 photograph: one channel in the base's colour space,
+// alternate headroom and gain-map maximum 0x933333 / 0x400000 (2.3 stops).
+const Bytes kS25ToneMap = Cat({Bytes{0, 0, 0, 0, 0, 0x40}, Be32(0), Be32(1), Be32(0x933333), Be32(0x400000), Be32(0), Be32(1),
+                               Be32(0x933333), Be32(0x400000), Be32(1), Be32(1), Be32(0), Be32(1), Be32(0), Be32(1)});
+
+TEST(IsoGainMap, CarriesTheCamerasFractionsExactlyAndRefusesWhatItCannotState) {
+  const auto s25 = ParseToneMapItem(kS25ToneMap);
+  ASSERT_TRUE(s25);
+  EXPECT_EQ(s25->channels.size(), 1u);
+  EXPECT_EQ(s25->alternateHeadroom, (GainMapFraction{0x933333, 0x400000}));
+  const Bytes payload = IsoGainMapPayload(*s25);
+  EXPECT_EQ(Bytes(payload.begin() + 28, payload.end()), Bytes(kS25ToneMap.begin() + 1, kS25ToneMap.end()));
+  // Three channels with negative offsets and a later writer's extra bytes come back byte for byte.
+  Bytes three = Cat({Bytes{0, 0, 0, 0, 7, 0xC0}, Be32(1), Be32(2), Be32(3), Be32(2)});
+  for (int c = 0; c < 3; ++c)
+    three = Cat({three, Be32(0xFFFFFFFF - c), Be32(10), Be32(20 + c), Be32(10), Be32(83), Be32(100), Be32(1), Be32(100000),
+                 Be32(0xFFFFFFFF), Be32(100000)});
+  three = Cat({three, Bytes{9, 9}});
+  const auto parsed = ParseToneMapItem(three);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->channels[2].min, (GainMapFraction{-3, 10}));
+  EXPECT_EQ(IsoGainMapPayload(*parsed), Cat({B(kIsoGainMapIdentifier), Bytes(three.begin() + 1, three.end())}));
+  // The hdrgm XMP of it states the same numbers per channel; read back, they are the same.
+  const auto again = GainMapMetadataFromXmp(GainMapXmp(*parsed));
+  ASSERT_TRUE(again);
+  for (std::size_t c = 0; c < 3; ++c)
+    EXPECT_DOUBLE_EQ(again->channels[c].max.Value(), parsed->channels[c].max.Value()) << c;
+  EXPECT_DOUBLE_EQ(again->channels[1].gamma.Value(), 0.83);
+  EXPECT_DOUBLE_EQ(again->alternateHeadroom.Value(), 1.5);
+  // Another item version or minimum version, a flag not known here, a field cut short, a zero
+  // denominator, an alternate not brighter than the base, no gamma, a maximum below the minimum.
+  const auto with = [&](std::size_t at, std::uint8_t value) {
+    Bytes b = kS25ToneMap;
+    b[at] = value;
+    return b;
+  };
+  for (const Bytes& bad : {with(0, 1), with(2, 1), with(5, 0x48), Bytes(kS25ToneMap.begin(), kS25ToneMap.end() - 1),
+                           with(61, 0), with(9, 0x94), with(41, 0), with(30, 0x94)})
+    EXPECT_FALSE(ParseToneMapItem(bad));
+}
+
+TEST(IsoGainMap, SamsungsAndApplesMetadataBecomeTheSameRecord) {
+  const auto samsung = GainMapMetadataFromXmp(B(R"(<rdf:Description rdf:about="" xmlns:hdrgm="http://ns.adobe.com/hdr-gain-map/1.0/"
+      hdrgm:Version="1.0" hdrgm:GainMapMin="0.000000" hdrgm:GainMapMax="2.300000" hdrgm:Gamma="1.000000"
+      hdrgm:OffsetSDR="0.000000" hdrgm:OffsetHDR="0.000000" hdrgm:HDRCapacityMin="0.000000"
+      hdrgm:HDRCapacityMax="2.300000" hdrgm:BaseRenditionIsHDR="False"/>)"));
+  ASSERT_TRUE(samsung);
+  EXPECT_EQ(samsung->channels[0].max, (GainMapFraction{2300000, 1000000}));
+  // Left-out properties take hdrgm's defaults; another prefix is the same namespace.
+  const auto defaults = GainMapMetadataFromXmp(B("<d xmlns:g='http://ns.adobe.com/hdr-gain-map/1.0/' g:Version='1.0'>"
+                                                 "<g:GainMapMax>3</g:GainMapMax><g:HDRCapacityMax>3</g:HDRCapacityMax></d>"));
+  ASSERT_TRUE(defaults);
+  EXPECT_DOUBLE_EQ(defaults->channels[0].baseOffset.Value(), 0.015625);
+  for (const char* bad : {R"(<d xmlns:hdrgm="http://ns.adobe.com/hdr-gain-map/1.0/" hdrgm:Version="1.0" hdrgm:GainMapMax="2"/>)",
+                          R"(<d xmlns:hdrgm="http://ns.adobe.com/hdr-gain-map/1.0/" hdrgm:Version="1.0" hdrgm:GainMapMax="2"
+                             hdrgm:HDRCapacityMax="2" hdrgm:BaseRenditionIsHDR="True"/>)",
+                          R"(<d xmlns:hdrgm="http://ns.adobe.com/hdr-gain-map/1.0/" hdrgm:Version="1.0" hdrgm:GainMapMax="x"
+                             hdrgm:HDRCapacityMax="2"/>)"})
+    EXPECT_FALSE(GainMapMetadataFromXmp(B(bad))) << bad;
+  // Apple's: what the gain-map JPEG has always said of a remapped Apple gain map.
+  const auto apple = IsoGainMapPayload(AppleGainMapMetadata(1944321));
+  EXPECT_EQ(Bytes(apple.begin() + 28, apple.end()),
+            Cat({Bytes{0, 0, 0, 0, 0x40}, Be32(0), Be32(1), Be32(1944321), Be32(1000000), Be32(0), Be32(1), Be32(1944321),
+                 Be32(1000000), Be32(1), Be32(1), Be32(0), Be32(1), Be32(0), Be32(1)}));
+}
+
+TEST(GainMapPixels, TurnAsTheImagesPropertiesSayAndXiaomisExifEndsWithItsSegment) {
+  using K = PixelTurn::Kind;
+  const PixelRows picture{{0, 1, 2, 3, 4, 5}, 3, 2, 1};  // 0 1 2 / 3 4 5
+  const auto turned = [&](std::vector<PixelTurn> turns) { return ApplyTurns(picture, turns).pixels; };
+  EXPECT_EQ(turned({{K::RotateAnticlockwise, 1}}), (Bytes{2, 5, 1, 4, 0, 3}));
+  EXPECT_EQ(turned({{K::RotateAnticlockwise, 2}}), (Bytes{5, 4, 3, 2, 1, 0}));
+  EXPECT_EQ(turned({{K::RotateAnticlockwise, 3}}), (Bytes{3, 0, 4, 1, 5, 2}));
+  EXPECT_EQ(turned({{K::MirrorLeftRight, 0}}), (Bytes{2, 1, 0, 5, 4, 3}));
+  EXPECT_EQ(turned({{K::RotateAnticlockwise, 1}, {K::MirrorTopBottom, 0}}), (Bytes{0, 3, 1, 4, 2, 5}));
+  EXPECT_EQ(ApplyTurns({{1, 2, 3, 4, 5, 6}, 2, 1, 3}, std::vector<PixelTurn>{{K::RotateAnticlockwise, 1}}).pixels,
+            (Bytes{4, 5, 6, 1, 2, 3}));
+
+  // Offset 10, then an APP1 segment with the Exif block, then a preview and padding. Its length
+  // says 2 + 6 + 46 bytes, two short of the 4-byte thumbnail that IFD1 names at the TIFF's end, as
+  // Xiaomi writes it: the block ends with the thumbnail.
+  const Bytes tiff = Cat({B(std::string_view("MM\0\x2A\0\0\0\x08\0\0\0\0\0\x0E\0\x02", 16)), Be16(0x201), Be16(4), Be32(1),
+                          Be32(44), Be16(0x202), Be16(4), Be32(1), Be32(4), Be32(0), Bytes{0xFF, 0xD8, 0xFF, 0xD9}});
+  const Bytes item = Cat({Be32(10), Bytes{0xFF, 0xE1}, Be16(54), B(std::string_view("Exif\0\0", 6)), tiff,
+                          Bytes{0xFF, 0xD8, 0xFF, 0xD9}, Bytes(64, 0)});
+  const auto bounded = ExifItemWithinSegment(item);
+  EXPECT_EQ(Bytes(bounded.begin(), bounded.end()), Bytes(item.begin(), item.begin() + 14 + 48));
+  const Bytes plain = Cat({Be32(0), tiff, Bytes(8, 0)});
+  EXPECT_EQ(ExifItemWithinSegment(plain).size(), plain.size());
+  Bytes overlong = item;
+  overlong[7] = 200;  // the segment would run past the item
+  EXPECT_EQ(test::ErrorOf([&] { ExifItemWithinSegment(overlong); }), "EXIF 資料損壞，已保留原檔");
 }
 
 // What a reader takes from a packet's claims, on one line.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "convert/formats/gain_map_jpeg.h"
+#include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/iso_gain_map.h"
 #include "convert/formats/jpeg_container.h"
 #include "convert/formats/motion_photo.h"
 #include "convert/formats/xmp_claims.h"
@@ -45,7 +47,7 @@ TEST(CheckMotionPhotoJpeg, AReaderFindsExactlyTheSourcesMp4AfterTheImages) {
   // Coded data with a stuffed byte and a restart marker before the end of image.
   const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0x11, 0xFF, 0x00, 0xFF, 0xD0, 0x12, 0xFF, 0xD9};
   EXPECT_EQ(JpegImageEnd(jpeg), jpeg.size());
-  const Bytes gain = BuildGainMapImage(jpeg, *UsableHeadroom(4.0));
+  const Bytes gain = BuildGainMapImage(jpeg, AppleGainMapMetadata(UsableHeadroom(4.0)->log2Millionths));
   const auto file = [&](bool gainMap, std::uint64_t stated, const Bytes& tail) {
     const Bytes xmp = *XmpForOutput({}, {gainMap ? std::optional(OutputGainMap{gain.size()}) : std::nullopt, OutputVideo{stated, 0, {}}});
     return Cat({gainMap ? BuildGainMapJpegOutput(jpeg, {}, xmp, {}, gain) : BuildJpegOutput(jpeg, {}, xmp, {}), tail});

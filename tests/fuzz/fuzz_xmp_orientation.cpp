@@ -1,13 +1,15 @@
 // StripXmpOrientation on arbitrary packets: never longer than the input, and on small inputs identical
 // to the two regular-expression replacements it stands for. A gain map's headroom read from it is
 // usable only as a positive number of stops. The output's packet, when it can be made, claims no
-// part when none is written and exactly the parts written when there are some.
+// part when none is written and exactly the parts written when there are some. Gain-map metadata
+// read from it says the same when written as hdrgm XMP and read again.
 #include <cstddef>
 #include <cstdint>
 #include <regex>
 #include <string>
 
 #include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/iso_gain_map.h"
 #include "convert/formats/xmp_claims.h"
 #include "convert/formats/xmp_orientation.h"
 #include "fuzz_check.h"
@@ -18,9 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (const auto h = vellumora::HeadroomFromGainMapXmp({data, size}); h && vellumora::UsableHeadroom(*h))
     vellumora::fuzz::Require(vellumora::UsableHeadroom(*h)->log2Millionths > 0, "usable headroom");
   using vellumora::XmpForOutput, vellumora::ReadXmpClaims;
+  if (const auto metadata = vellumora::GainMapMetadataFromXmp({data, size}))
+    vellumora::fuzz::Require(vellumora::GainMapMetadataFromXmp(vellumora::GainMapXmp(*metadata)) == metadata,
+                             "hdrgm XMP written and read again says other numbers");
   if (const auto bare = XmpForOutput({data, size}, {})) {
     const auto left = ReadXmpClaims(*bare);
-    vellumora::fuzz::Require(!left.complete || (!left.gainMap && !left.motionPhoto && !left.microVideo && left.directory.empty()),
+    vellumora::fuzz::Require(!left.complete || (!left.gainMap && !left.motionPhoto && !left.microVideo &&
+                                                 !left.presentationTimestampUs && left.directory.empty()),
                              "a claim left in a packet without parts");
     vellumora::fuzz::Require(XmpForOutput(*bare, {}) == bare, "a second pass changed the packet");
     if (const auto full = XmpForOutput({data, size}, {vellumora::OutputGainMap{7}, vellumora::OutputVideo{9, 0, -1}})) {
