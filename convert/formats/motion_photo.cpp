@@ -79,7 +79,7 @@ SourceVideo FindSourceVideo(std::span<const std::uint8_t> heif) {
   for (std::size_t at = 0; at < heif.size(); at = box.end) {
     const BoxFit fit = BoxAt(heif, at, box);
     const bool mpvd = fit != BoxFit::kNoBox && box.type == "mpvd";
-    if (fit != BoxFit::kFits) return {mpvd ? SourceVideo::State::kUnreadable : SourceVideo::State::kNone, {}};
+    if (fit != BoxFit::kFits) return {mpvd ? SourceVideo::State::kUnreadable : SourceVideo::State::kNone, {}, {}};
     if (mpvd) {
       SourceVideo video = Mp4At(heif.subspan(box.payload, box.end - box.payload));
       video.box = heif.subspan(at, box.end - at);

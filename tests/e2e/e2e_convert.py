@@ -289,8 +289,9 @@ def judge_metadata(case, pairs):
                 case.expect(out.get("IFD0:Orientation") == 1, f"{name}: Orientation {out.get('IFD0:Orientation')}")
             else:
                 case.expect("IFD0:Orientation" not in out, f"{name}: Orientation added")
-            src = {k: v for k, v in src.items() if k != "IFD0:Orientation"}
-            out = {k: v for k, v in out.items() if k != "IFD0:Orientation"}
+            # ThumbnailOffset is where the thumbnail lies in the file, which the container moves;
+            # its bytes (IFD1:ThumbnailImage) are compared.
+            src, out = ({k: v for k, v in x.items() if k not in ("IFD0:Orientation", "IFD1:ThumbnailOffset")} for x in (src, out))
             diff = {k for k in set(src) | set(out) if src.get(k) != out.get(k)}
             case.expect(not diff, f"{name}: Exif differs in {sorted(diff)[:8]}")
         if name != "xmp-single-quoted.heic":  # tiff:Orientation='6' is not a form that is removed
@@ -557,17 +558,18 @@ def without_gain_map_hvcc(data):
     return bytes(out)
 
 
-def with_picture_turned_alone(data):
-    """The photograph with a half turn for its picture that its gain map does not get: the
-    rotation both share set to 180 degrees, and the gain map's association with it pointed at the
-    gain map's own size property instead. Both keep their shape."""
+def with_gain_map_turned_alone(data):
+    """The photograph with a half turn for its gain map that its picture does not get: the
+    rotation both share set to 180 degrees, and the picture's association with it pointed at the
+    picture's own size property instead. Both keep their shape."""
     inside, props, items = item_properties(data)
     pitm = child_box(inside, b"pitm")
     primary = struct.unpack_from(">H" if data[pitm[1] + 8] == 0 else ">I", data, pitm[1] + 12)[0]
     irot = next(x for _, _, x in items[primary] if props[x - 1][0] == b"irot")
     gain = next(iter(gain_map_items(data, props, items)))
-    pos, width, _ = next(e for e in items[gain] if e[2] == irot)
-    ispe = next(x for _, _, x in items[gain] if props[x - 1][0] == b"ispe")
+    check(any(x == irot for _, _, x in items[gain]), "the gain map does not share the picture's rotation")
+    pos, width, _ = next(e for e in items[primary] if e[2] == irot)
+    ispe = next(x for _, _, x in items[primary] if props[x - 1][0] == b"ispe")
     out = bytearray(data)
     out[props[irot - 1][1] + props[irot - 1][2]] = 2  # the angle, in quarter turns
     out[pos:pos + width] = ispe.to_bytes(width, "big")
@@ -671,10 +673,10 @@ def case_photos(args, names):
         with open(os.path.join(case.folder, "pug-headroom.heic"), "wb") as f:
             f.write(with_gain_map_headroom(original))
         derived["pug-headroom.heic"] = "pug.heic"
-        # And one whose picture is given a half turn that its gain map does not get: the shape
-        # fits, the highlights would not, so it stays an SDR JPG.
+        # And one whose gain map is given a half turn of its own that its picture does not get:
+        # the shape fits, the highlights would not, so it stays an SDR JPG.
         with open(os.path.join(case.folder, "pug-headroom-turned-alone.heic"), "wb") as f:
-            f.write(with_picture_turned_alone(with_gain_map_headroom(original)))
+            f.write(with_gain_map_turned_alone(with_gain_map_headroom(original)))
         derived["pug-headroom-turned-alone.heic"] = None
     failing = any(PHOTOS[n][2] for n in names)
     code, report = case.convert("JPG")
@@ -715,14 +717,15 @@ def case_photos(args, names):
             judge_metadata(case, [(name, unix_path(r["source"]), unix_path(r["output"]))])
     judge_gain_maps(case, done, HDR_PHOTOS)
     if "xiaomi.heic" in names:
-        # Only the TIFF structure of its Exif item's APP1 segment (14,366 bytes) goes into the PNG.
+        # Only the TIFF structure of its Exif item's APP1 segment goes into the PNG: 14,368 bytes, to the
+        # end of the thumbnail that the segment's declared length stops two bytes short of.
         code, report = case.convert("PNG", inputs=[os.path.join(case.folder, "xiaomi.heic")])
         png = unix_path(report["results"][0].get("output", "Z:"))
         with open(png if os.path.exists(png) else os.devnull, "rb") as f:
             data = f.read()
         at = data.find(b"eXIf")
         size = struct.unpack(">I", data[at - 4:at])[0] if at >= 4 else None
-        case.expect(code == 0 and size == 14366 and data[at + 4:at + 8] == b"II*\0", f"xiaomi.heic PNG: eXIf of {size} bytes")
+        case.expect(code == 0 and size == 14368 and data[at + 4:at + 8] == b"II*\0", f"xiaomi.heic PNG: eXIf of {size} bytes")
         judge_metadata(case, [("xiaomi.heic PNG", os.path.join(case.folder, "xiaomi.heic"), png)])
     leftovers = [n for n in os.listdir(case.folder) if n.startswith(".vellumora-")]
     case.expect(not leftovers, f"temporary files left: {leftovers}")
