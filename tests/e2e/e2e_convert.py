@@ -632,7 +632,7 @@ def judge_fixture_gain_maps(case, report):
     from PIL import Image
     tools = gain_map_judge.load_tools()
     if tools is None:
-        return print("gain-map readers missing (scripts/setup.sh installs them): checks skipped")
+        return print("gain-map readers missing (scripts/setup-tests.sh installs them): checks skipped")
     results = outputs_by_name(case, report)
     judge_gain_maps(case, {n: results[n] for n in FIXTURE_GAIN_MAPS if n in results and not FIXTURE_GAIN_MAPS[n]}, set())
     for name, want in ((n, w) for n, w in FIXTURE_GAIN_MAPS.items() if w and "output" in results.get(n, {})):
@@ -640,8 +640,8 @@ def judge_fixture_gain_maps(case, report):
         output = unix_path(results[name]["output"])
         problems, _ = gain_map_judge.judge_gain_map_jpeg(output, work, tools, want)
         picture, gain = (Image.open(p).convert("RGB") for p in (output, os.path.join(work, "written-gain-map.jpg")))
-        centres = [(16, 16), (48, 16), (16, 48), (48, 48)]
-        placed = all(max(abs(a - b) for a, b in zip(picture.getpixel(c), gain.getpixel(c))) <= 40 for c in centres)
+        placed = all(max(abs(a - b) for a, b in zip(picture.getpixel(c), gain.getpixel(c))) <= 40
+                     for c in ((16, 16), (48, 16), (16, 48), (48, 48)))
         for problem in problems + ([] if placed else ["the gain map is not turned as the picture is"]):
             case.expect(False, f"{name}: {problem}")
 

@@ -45,9 +45,8 @@ SAMPLES = [
 ]
 # A 12-megapixel phone photograph in 48 tiles with Exif, XMP and ICC, for the long runs (--large).
 LARGE = ["metadata-extractor-images/IMG_2927.HEIC"]
-# Our own fixtures, always there: the .hif extension, Exif with a turn, an ICC profile, alpha,
-# motion photos (their video in an mpvd box, once followed by Samsung's trailer), a tmap gain map,
-# Samsung's gain map with the photograph's claims of it.
+# Our own fixtures, always there: the .hif extension, Exif with a turn, an ICC profile, alpha, motion
+# photos (the second with Samsung's trailer), a tmap gain map, Samsung's gain map and its claims.
 FIXTURES = ["rgb-64x48.hif", "exif-le-orient6.heic", "icc-small.heic", "alpha-64x48.heic", "motion-photo.heic",
             "motion-photo-trailer.heic", "gain-map-tmap-turned.heic", "gain-map-samsung-turned.heic"]
 
@@ -292,8 +291,7 @@ def without_metadata(data, fmt):
 
 
 def gain_map_decodes(path):
-    """A JPG with an MPF index or an hdrgm claim has a second image that exiftool extracts and
-    ImageMagick decodes (never a claim without its part)."""
+    """A JPG with an MPF index or an hdrgm claim has a second image that ImageMagick decodes."""
     with open(path, "rb") as f:
         data = f.read()
     if b"MPF\0" not in data and b"http://ns.adobe.com/hdr-gain-map/1.0/" not in data:
@@ -310,9 +308,8 @@ VIDEO_LENGTH = re.compile(rb"<Item:Semantic>MotionPhoto</Item:Semantic><Item:Mim
 
 
 def unclaimed_part(path, fmt):
-    """What an output claims without holding it, or None: a motion photo is only a JPG whose
-    directory names a video that ends the file as an MP4 (boxes from ftyp chaining exactly to the
-    last byte); no output speaks of the retired MicroVideo."""
+    """What an output claims without holding it, or None: a motion photo is only a JPG whose directory
+    names a video that ends the file as an MP4 (boxes from ftyp to the last byte); never MicroVideo."""
     with open(path, "rb") as f:
         data = f.read()
     if re.search(rb"MicroVideo\w*\s*[=>]", data):
@@ -354,8 +351,8 @@ def decodes(outputs, fmt):
             problems[path] = "pngcheck refuses it"
         elif fmt == "JPG" and not gain_map_decodes(path):
             problems[path] = "its gain map, named by the MPF index, does not decode"
-        elif unclaimed_part(path, fmt):
-            problems[path] = unclaimed_part(path, fmt)
+        elif claim := unclaimed_part(path, fmt):
+            problems[path] = claim
         else:
             problems[path] = (int(lines[1]), int(lines[2]))
     return problems
