@@ -3,8 +3,6 @@
 #include <exception>
 
 #include "convert/formats/gain_map_jpeg.h"
-#include "convert/formats/gain_map_metadata.h"
-#include "convert/formats/jpeg_container.h"
 #include "convert/gain_map_source.h"
 #include "convert/image_encoder.h"
 
@@ -16,25 +14,18 @@ std::optional<PreparedGainMap> PrepareGainMap(const OpenedHeif& heif, const Extr
   try {
     auto pixels = ReadGainMap(heif, metadata, width, height);
     if (!pixels) return std::nullopt;
-    PreparedGainMap prepared;
-    prepared.width = pixels->width;
-    prepared.height = pixels->height;
+    PixelRows& picture = pixels->picture;
     PackedImage packed;
-    packed.width = pixels->width;
-    packed.height = pixels->height;
-    packed.bytesPerPixel = 1;
-    packed.stride = pixels->width;
-    packed.pixels = pixels->rows;
-    packed.pixelFormat = GUID_WICPixelFormat8bppGray;
+    packed.width = picture.width;
+    packed.height = picture.height;
+    packed.bytesPerPixel = picture.channels;
+    packed.stride = picture.width * picture.channels;
+    packed.pixels = picture.pixels;
+    packed.pixelFormat = picture.channels == 1 ? GUID_WICPixelFormat8bppGray : GUID_WICPixelFormat24bppBGR;
     const Bytes encoded = EncodeImage(factory, packed, false, quality);
     packed.ReleasePixels();
-    Bytes().swap(pixels->rows);
-    prepared.image = BuildGainMapImage(encoded, pixels->headroom);
-
-    auto xmp = PrimaryXmpWithGainMap(metadata.xmp, prepared.image.size());
-    if (!xmp || xmp->size() > kJpegMaxSegmentPayload - kJpegXmpIdentifier.size()) return std::nullopt;
-    prepared.primaryXmp = std::move(*xmp);
-    return prepared;
+    Bytes().swap(picture.pixels);
+    return PreparedGainMap{BuildGainMapImage(encoded, pixels->metadata), picture.width, picture.height};
   } catch (const std::exception&) {
     // The gain map is an addition: whatever stops it leaves the ordinary output.
     return std::nullopt;

@@ -11,19 +11,18 @@
 
 namespace vellumora {
 
-// What a JPG needs to keep the photograph's HDR gain map: the stored gain-map image (a grey JPEG
-// with its own metadata) and the primary's XMP that names it.
+// The stored gain-map image of a JPG that keeps the photograph's HDR gain map: a JPEG (grey or
+// colour, as the gain map is) with its own hdrgm XMP and ISO 21496-1 metadata. The primary's XMP
+// that names it is made with the output's other parts (XmpForOutput).
 struct PreparedGainMap {
   Bytes image;
-  Bytes primaryXmp;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
 };
 
 // The primary image's gain map as `ReadGainMap` gives it, encoded through WIC at the
 // photograph's quality. Nothing, and the output is the ordinary JPG, when `ReadGainMap` gives
-// nothing, the photograph's XMP has no place for the directory or the merged XMP would not fit
-// its JPEG segment. Never throws.
+// nothing or the encoding fails. Never throws.
 std::optional<PreparedGainMap> PrepareGainMap(const OpenedHeif& heif, const ExtractedMetadata& metadata,
                                               std::uint32_t width, std::uint32_t height,
                                               IWICImagingFactory* factory, int quality) noexcept;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "convert/formats/exif_item.h"
 #include "convert/formats/exif_orientation.h"
 #include "convert/formats/xmp_orientation.h"
 #include "convert/heif_decoder.h"
@@ -49,7 +50,7 @@ ExtractedMetadata ExtractMetadata(const heif_image_handle* primary) {
     CheckHeif(heif_image_handle_get_metadata(primary, id, block.empty() ? &none : block.data()));
 
     if (exif && metadata.exif.empty()) {
-      metadata.exif = NormalizeExifOrientation(block);
+      metadata.exif = NormalizeExifOrientation(ExifItemWithinSegment(block));
     } else if (xmp && metadata.xmp.empty()) {
       metadata.xmp = std::move(block);
     }

@@ -16,6 +16,7 @@
 #include "common/unique_handle.h"
 #include "convert/formats/gain_map_jpeg.h"
 #include "convert/formats/jpeg_container.h"
+#include "convert/formats/motion_photo.h"
 #include "convert/formats/png_container.h"
 #include "convert/stage_timing.h"
 
@@ -178,7 +179,7 @@ void VerifyOutputDecode(IWICImagingFactory* factory, const std::wstring& path, c
 std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
                           const PackedImage& packed, IWICImagingFactory* factory,
                           std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot,
-                          ExpectedGainMap gainMap) {
+                          ExpectedGainMap gainMap, std::uint64_t videoLength) {
   const bool isPng = IsPngRequest(request);
   const std::filesystem::path folder = OutputFolder(request);
   CreateOutputFolder(folder);
@@ -197,9 +198,15 @@ std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
     const Bytes found = isPng ? FindPngExif(written) : FindJpegExif(written);
     if (!std::equal(found.begin(), found.end(), exif.begin(), exif.end()))
       throw std::runtime_error("EXIF 保留驗證失敗，已保留原檔");
+    // The parts after the primary image as a reader finds them: the video from the end of the
+    // file, then the gain map at the end of what precedes it.
+    if (videoLength > output.size()) throw std::runtime_error("輸出動態相片驗證失敗");
+    const std::span<const std::uint8_t> images =
+        videoLength == 0 ? std::span<const std::uint8_t>(written)
+                         : CheckMotionPhotoJpeg(written, std::span<const std::uint8_t>(output).last(videoLength), gainMap.width != 0);
     // The gain map is small; its copy outlives the file's bytes for its own decode.
     if (gainMap.width != 0) {
-      const auto image = FindGainMapImage(written);
+      const auto image = FindGainMapImage(images);
       gainMapImage.assign(image.begin(), image.end());
     }
   }

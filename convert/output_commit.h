@@ -35,13 +35,16 @@ struct ExpectedGainMap {
 // Writes the output bytes under a temporary name in the output folder, reads them back,
 // checks that the Exif block survived, decodes the file again, gives it the source's access
 // and write times (with a gain map: its index and directory lead to a second image that WIC
-// decodes whole at the expected size), and renames it to the first free final name without ever replacing a file.
+// decodes whole at the expected size; with a motion photo's video, the output's last
+// `videoLength` bytes: counted back from the end by the XMP's directory, the file ends with
+// exactly those bytes after its images), and renames
+// it to the first free final name without ever replacing a file.
 // Returns the final path. On every failure the temporary file is gone when this returns.
 // The output bytes are consumed: once the file on disk has been read back equal to them they
 // are let go, so they do not sit beside the verification decode.
 std::wstring CommitOutput(const ConversionRequest& request, Bytes&& output,
                           const PackedImage& packed, IWICImagingFactory* factory,
                           std::span<const std::uint8_t> exif, const SourceSnapshot& snapshot,
-                          ExpectedGainMap gainMap = {});
+                          ExpectedGainMap gainMap = {}, std::uint64_t videoLength = 0);
 
 }  // namespace vellumora

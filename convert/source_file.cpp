@@ -29,6 +29,16 @@ SourceFile ReadSource(const std::wstring& path) {
   return source;
 }
 
+void ReadSourceAt(const SourceFile& source, std::uint64_t offset, std::span<std::uint8_t> into) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (into.size() > kMaxSourceSize ||
+      !ReadFile(source.handle.get(), into.data(), static_cast<DWORD>(into.size()), &read, &at) || read != into.size())
+    throw std::runtime_error("讀取原檔不完整");
+}
+
 void ConfirmSourceUnchanged(const std::wstring& path, const SourceSnapshot& snapshot) {
   UniqueFileHandle again(
       CreateFileW(ExtendedLengthPath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "common/file_identity.h"
@@ -28,6 +30,10 @@ struct SourceFile {
 // Opens the source for reading with FILE_SHARE_READ only, takes the snapshot and reads the
 // whole file in one request. Raises the user-facing message on failure.
 SourceFile ReadSource(const std::wstring& path);
+
+// Reads `into.size()` bytes from `offset` of the held source (a part that was not kept in
+// memory). Raises "讀取原檔不完整" when they cannot all be read.
+void ReadSourceAt(const SourceFile& source, std::uint64_t offset, std::span<std::uint8_t> into);
 
 // Whether a size is one the pipeline reads: 1 to kMaxSourceSize bytes.
 bool IsReadableSourceSize(unsigned long long size);

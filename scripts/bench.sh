@@ -102,16 +102,33 @@ set_names=()
 add_photo() {  # path label
   if [ -s "$1" ]; then set_files+=("$1"); set_names+=("$2"); else say "skipping $2: $1 is absent"; fi
 }
-add_photo "$samples/pillow-heif/pug.heic" "pug.heic (iPhone 13 Pro grid 4032x3024, 48 tiles)"
-# The same photograph with its gain map's headroom stated in the gain map's XMP: its JPG is a
-# gain-map JPEG (pug.heic's is not, it states one of the two MakerNote tags only), so the two
-# rows differ by what the gain map costs.
-if [ -s "$samples/pillow-heif/pug.heic" ] && [ ! -s "$photos/pug-headroom.heic" ]; then
-  python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import e2e_convert as e
-open(sys.argv[3], "wb").write(e.with_gain_map_headroom(open(sys.argv[2], "rb").read()))' \
-    "$repo/tests/e2e" "$samples/pillow-heif/pug.heic" "$photos/pug-headroom.heic"
+# Each photograph with a gain map beside the same photograph without it (its gain map's auxiliary
+# type and its tmap item renamed, nothing else changed): the two rows differ by what keeping the
+# gain map costs. pug.heic: Apple's gain map (2016x1512) with the headroom of its MakerNote;
+# aux_YCbCr.heic: an ISO 21496-1 tmap over a grid gain map (1000x462).
+for name in pug.heic aux_YCbCr.heic; do
+  if [ -s "$samples/pillow-heif/$name" ] && [ ! -s "$photos/${name%.heic}-no-gain-map.heic" ]; then
+    python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import e2e_convert as e
+open(sys.argv[3], "wb").write(e.without_gain_maps(open(sys.argv[2], "rb").read()))' \
+      "$repo/tests/e2e" "$samples/pillow-heif/$name" "$photos/${name%.heic}-no-gain-map.heic"
+  fi
+done
+add_photo "$samples/pillow-heif/pug.heic" "pug.heic (iPhone 13 Pro grid 4032x3024, gain map)"
+add_photo "$photos/pug-no-gain-map.heic" "pug-no-gain-map.heic (the same without it)"
+add_photo "$samples/pillow-heif/aux_YCbCr.heic" "aux_YCbCr.heic (Galaxy S25 grid 4000x1848, tmap)"
+add_photo "$photos/aux_YCbCr-no-gain-map.heic" "aux_YCbCr-no-gain-map.heic (the same without it)"
+# The same photograph as a motion photo: a 3-second 1080p MP4 of about 6 MB (what phones record)
+# in an mpvd box after it, as Samsung's cameras store it. Its JPG carries the MP4, copied and
+# never decoded, so the two rows differ by the video alone.
+if [ -s "$samples/pillow-heif/pug.heic" ] && [ ! -s "$photos/pug-motion.heic" ] && command -v ffmpeg >/dev/null; then
+  ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=30 -t 3 -c:v libx264 -b:v 16M -pix_fmt yuv420p \
+    "$photos/motion.mp4"
+  python3 -c 'import struct, sys
+photo, video = (open(p, "rb").read() for p in sys.argv[1:3])
+open(sys.argv[3], "wb").write(photo + struct.pack(">I", len(video) + 8) + b"mpvd" + video)' \
+    "$samples/pillow-heif/pug.heic" "$photos/motion.mp4" "$photos/pug-motion.heic"
 fi
-add_photo "$photos/pug-headroom.heic" "pug-headroom.heic (the same, with a gain-map JPG)"
+add_photo "$photos/pug-motion.heic" "pug-motion.heic (the same, a motion photo: 3 s 1080p MP4)"
 add_photo "$samples/metadata-extractor-images/IMG_1034.heic" "IMG_1034.heic (iPhone 8 grid 4032x3024)"
 add_photo "$samples/metadata-extractor-images/Issue 487.heic" "Issue 487.heic (Samsung S10+ grid 4032x3024, rotated)"
 add_photo "$photos/large-12mp.heic" "large-12mp.heic (ours: single image 4032x3024)"
@@ -220,7 +237,7 @@ if want stages; then
   echo "== Stages of one conversion under Wine (median ms over $reps runs; stage timing build) =="
   for i in "${!set_files[@]}"; do
     f="${set_files[$i]}"
-    case "$f" in *pug.heic|*pug-headroom.heic|*large-12mp.heic) ;; *) continue ;; esac
+    case "$f" in *pug.heic|*pug-no-gain-map.heic|*aux_YCbCr*.heic|*pug-motion.heic|*large-12mp.heic) ;; *) continue ;; esac
     for fmt in JPG PNG; do
       res="$(wine "$win/bench/stage_bench.exe" --repeat "$reps" --format "$fmt" --quality 75 --out "$(winpath "$out")" "$(winpath "$f")" 2>&1 | grep '^RESULT' || true)"
       echo "${set_names[$i]} -> $fmt:"

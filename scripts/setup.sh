@@ -27,7 +27,7 @@ packages=(
   mingw-w64-tools cmake ninja-build wine wine64 xvfb xauth x11-utils fonts-noto-cjk
   dpkg-dev googletest libimage-exiftool-perl imagemagick pngcheck
   libheif-examples libheif-dev libjpeg62-turbo-dev clang libclang-rt-14-dev python3 python3-pil
-  zlib1g-dev time hyperfine wixl msitools osslsigncode curl patch exfat-fuse exfatprogs fuse3
+  zlib1g-dev time hyperfine wixl msitools osslsigncode curl patch exfat-fuse exfatprogs fuse3 ffmpeg
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "convert/formats/byte_io.h"
+#include "convert/formats/gain_map_metadata.h"
 #include "convert/formats/jpeg_container.h"
 
 namespace vellumora {
@@ -47,11 +48,11 @@ std::optional<std::uint64_t> NumberAfter(std::string_view text, std::string_view
 
 }  // namespace
 
-Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapHeadroom& headroom) {
+Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapMetadata& metadata) {
   CheckJpegStart(encoded);
   Bytes out{0xFF, 0xD8};
-  AppendJpegMetadata(out, {}, GainMapImageXmp(headroom), {});
-  AppendJpegSegment(out, kApp2, IsoGainMapMetadataPayload(headroom));
+  AppendJpegMetadata(out, {}, GainMapXmp(metadata), {});
+  AppendJpegSegment(out, kApp2, IsoGainMapPayload(metadata));
   byte_io::Append(out, encoded.subspan(2));
   return out;
 }

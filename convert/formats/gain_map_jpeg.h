@@ -4,13 +4,13 @@
 #include <span>
 
 #include "convert/formats/bytes.h"
-#include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/iso_gain_map.h"
 
 namespace vellumora {
 
-// The gain-map image as it is stored: the encoder's grey JPEG with the hdrgm XMP (APP1) and
-// the ISO 21496-1 metadata (APP2) inserted after its start-of-image marker.
-Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapHeadroom& headroom);
+// The gain-map image as it is stored: the encoder's JPEG (grey or colour) with the hdrgm XMP
+// (APP1) and the ISO 21496-1 metadata (APP2) inserted after its start-of-image marker.
+Bytes BuildGainMapImage(std::span<const std::uint8_t> encoded, const GainMapMetadata& metadata);
 
 // A gain-map JPEG: the primary image (start-of-image, the metadata segments as in an ordinary
 // output, the ISO 21496-1 version block, an MPF index of both images, then the encoder's

@@ -25,37 +25,6 @@ std::optional<double> NumberAt(std::string_view text) {
   return value;
 }
 
-// Millionths as XMP writes them: "1.944321", "-0.5", "0".
-std::string DecimalOfMillionths(std::int64_t millionths) {
-  std::string text = millionths < 0 ? "-" : "";
-  const std::uint64_t magnitude = static_cast<std::uint64_t>(millionths < 0 ? -millionths : millionths);
-  text += std::to_string(magnitude / 1000000);
-  std::string fraction = std::to_string(magnitude % 1000000);
-  if (fraction != "0") {
-    fraction.insert(0, 6 - fraction.size(), '0');
-    while (fraction.back() == '0') fraction.pop_back();
-    text += "." + fraction;
-  }
-  return text;
-}
-
-void AppendRational(Bytes& out, std::int64_t numerator, std::uint32_t denominator) {
-  byte_io::AppendBe32(out, static_cast<std::uint32_t>(numerator));
-  byte_io::AppendBe32(out, denominator);
-}
-
-constexpr std::string_view kXpacketBegin = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n";
-constexpr std::string_view kXpacketEnd = "\n<?xpacket end=\"w\"?>";
-
-Bytes Packet(std::string_view descriptions) {
-  std::string text(kXpacketBegin);
-  text += "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n";
-  text += descriptions;
-  text += "</rdf:RDF>\n</x:xmpmeta>";
-  text += kXpacketEnd;
-  return Bytes(text.begin(), text.end());
-}
-
 }  // namespace
 
 double GainMapHeadroom::ratio() const { return std::exp2(log2Millionths / kMillionths); }
@@ -107,9 +76,11 @@ std::optional<double> HeadroomFromAppleMakerNote(std::span<const std::uint8_t> e
   const auto noteOrder = TiffReader::ByteOrderAt(note, 12);
   if (!byte_io::HasAt(note, 0, kApple) || !noteOrder) return std::nullopt;
   const TiffReader apple(note, *noteOrder);
+  // A photograph with 0x0021 alone is read with 0x0030 as 0, as the readers that apply Apple's
+  // rule do (many iPhone 12 to 14 photographs carry only 0x0021); without 0x0021 there is no rule.
   const auto tag33 = apple.Find(14, 0x0021), tag48 = apple.Find(14, 0x0030);
-  if (!tag33 || !tag48) return std::nullopt;
-  const auto m33 = apple.Number(*tag33), m48 = apple.Number(*tag48);
+  if (!tag33) return std::nullopt;
+  const auto m33 = apple.Number(*tag33), m48 = tag48 ? apple.Number(*tag48) : std::optional<double>(0.0);
   if (!m33 || !m48 || !std::isfinite(*m33) || !std::isfinite(*m48)) return std::nullopt;
 
   double stops;
@@ -134,63 +105,12 @@ std::array<std::uint8_t, 256> GainMapRemapTable(const GainMapHeadroom& headroom)
   return table;
 }
 
-Bytes GainMapImageXmp(const GainMapHeadroom& headroom) {
-  const std::string max = DecimalOfMillionths(headroom.log2Millionths);
-  return Packet("<rdf:Description rdf:about=\"\" xmlns:hdrgm=\"" + std::string(kHdrGainMapNamespace) +
-                "\" hdrgm:Version=\"1.0\" hdrgm:GainMapMin=\"0\" hdrgm:GainMapMax=\"" + max +
-                "\" hdrgm:Gamma=\"1\" hdrgm:OffsetSDR=\"0\" hdrgm:OffsetHDR=\"0\" hdrgm:HDRCapacityMin=\"0\""
-                " hdrgm:HDRCapacityMax=\"" + max + "\" hdrgm:BaseRenditionIsHDR=\"False\"/>\n");
-}
-
-bool XmpHasGainMapProperties(std::span<const std::uint8_t> xmp) {
-  const std::string_view text = AsText(xmp);
-  return text.find(kHdrGainMapNamespace) != std::string_view::npos ||
-         text.find(kContainerNamespace) != std::string_view::npos;
-}
-
-std::optional<Bytes> PrimaryXmpWithGainMap(std::span<const std::uint8_t> xmp, std::size_t gainMapLength) {
-  // The items' properties are elements, not attributes: the same RDF, and ImageMagick's XMP
-  // parser reports an error for an attribute value with a slash inside an rdf:li.
-  const std::string description =
-      "<rdf:Description rdf:about=\"\" xmlns:hdrgm=\"" + std::string(kHdrGainMapNamespace) +
-      "\" xmlns:Container=\"" + std::string(kContainerNamespace) +
-      "\" xmlns:Item=\"http://ns.google.com/photos/1.0/container/item/\" hdrgm:Version=\"1.0\">\n"
-      "<Container:Directory><rdf:Seq>\n"
-      "<rdf:li rdf:parseType=\"Resource\"><Container:Item rdf:parseType=\"Resource\">"
-      "<Item:Semantic>Primary</Item:Semantic><Item:Mime>image/jpeg</Item:Mime></Container:Item></rdf:li>\n"
-      "<rdf:li rdf:parseType=\"Resource\"><Container:Item rdf:parseType=\"Resource\">"
-      "<Item:Semantic>GainMap</Item:Semantic><Item:Mime>image/jpeg</Item:Mime><Item:Length>" +
-      std::to_string(gainMapLength) +
-      "</Item:Length></Container:Item></rdf:li>\n</rdf:Seq></Container:Directory>\n</rdf:Description>\n";
-  if (xmp.empty()) return Packet(description);
-  if (XmpHasGainMapProperties(xmp)) return std::nullopt;
-  const std::size_t end = AsText(xmp).rfind("</rdf:RDF>");
-  if (end == std::string_view::npos) return std::nullopt;
-  Bytes out(xmp.begin(), xmp.begin() + static_cast<std::ptrdiff_t>(end));
-  byte_io::Append(out, description);
-  byte_io::Append(out, xmp.subspan(end));
-  return out;
-}
-
 Bytes IsoGainMapVersionPayload() {
   Bytes out;
   out.reserve(64);
   byte_io::Append(out, kIsoGainMapIdentifier);
   byte_io::AppendBe16(out, 0);  // minimum version a reader must understand
   byte_io::AppendBe16(out, 0);  // the writer's version
-  return out;
-}
-
-Bytes IsoGainMapMetadataPayload(const GainMapHeadroom& headroom) {
-  Bytes out = IsoGainMapVersionPayload();
-  out.push_back(0x40);                                     // one channel; in the base image's colour space
-  AppendRational(out, 0, 1);                               // base headroom: SDR, log2 1
-  AppendRational(out, headroom.log2Millionths, 1000000);  // alternate (HDR) headroom
-  AppendRational(out, 0, 1);                               // gain map minimum
-  AppendRational(out, headroom.log2Millionths, 1000000);  // gain map maximum
-  AppendRational(out, 1, 1);                               // gamma
-  AppendRational(out, 0, 1);                               // base offset
-  AppendRational(out, 0, 1);                               // alternate offset
   return out;
 }
 

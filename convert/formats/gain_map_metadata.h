@@ -36,9 +36,9 @@ std::optional<GainMapHeadroom> UsableHeadroom(double ratio);
 std::optional<double> HeadroomFromGainMapXmp(std::span<const std::uint8_t> xmp);
 
 // The headroom that Apple's MakerNote gives by Apple's published rule, from tags 0x0021 and
-// 0x0030 in the kept Exif block ("Exif" 00 00 and the TIFF structure). Nothing when the block has
-// no Apple MakerNote, when either tag is missing or when the structure runs past its end: one
-// tag alone does not say which branch of the rule applies.
+// 0x0030 in the kept Exif block ("Exif" 00 00 and the TIFF structure); a missing 0x0030 counts
+// as 0. Nothing when the block has no Apple MakerNote, no tag 0x0021, or when the structure runs
+// past its end. Only a photograph that has a gain map image asks.
 std::optional<double> HeadroomFromAppleMakerNote(std::span<const std::uint8_t> exif);
 
 // Apple applies a gain map linearly, 1 + (H - 1) g with g the stored value through the inverse
@@ -46,22 +46,7 @@ std::optional<double> HeadroomFromAppleMakerNote(std::span<const std::uint8_t> e
 // stored value to the g' that gives the same boost.
 std::array<std::uint8_t, 256> GainMapRemapTable(const GainMapHeadroom& headroom);
 
-// The XMP packet of the gain-map image: the hdrgm properties of an SDR base rendition whose
-// boost goes from 1 to the headroom (minimum 0, gamma 1, no offsets).
-Bytes GainMapImageXmp(const GainMapHeadroom& headroom);
-
-// The photograph's XMP with one more rdf:Description: hdrgm:Version and the container
-// directory that names the primary image and the gain map of `gainMapLength` bytes. A packet of
-// our own when the photograph has none. Nothing when the packet cannot take it faithfully: it
-// already has gain-map or container properties, or it has no rdf:RDF to add to.
-std::optional<Bytes> PrimaryXmpWithGainMap(std::span<const std::uint8_t> xmp, std::size_t gainMapLength);
-
-// Whether the photograph's own XMP already speaks of a gain map or a container directory.
-bool XmpHasGainMapProperties(std::span<const std::uint8_t> xmp);
-
-// APP2 payloads of ISO 21496-1: the version block of the primary image, and the whole metadata
-// of the gain-map image (one channel, in the base image's colour space).
+// The APP2 payload of ISO 21496-1 in the primary image: the version block.
 Bytes IsoGainMapVersionPayload();
-Bytes IsoGainMapMetadataPayload(const GainMapHeadroom& headroom);
 
 }  // namespace vellumora

@@ -63,6 +63,12 @@ std::optional<std::uint64_t> TiffReader::ValuesAt(const Entry& entry, std::uint6
   return at;
 }
 
+std::optional<std::uint64_t> TiffReader::ValuesEnd(const Entry& entry, std::uint64_t base) const {
+  const auto at = ValuesAt(entry, base);
+  if (!at) return std::nullopt;
+  return *at + TypeSize(entry.type) * entry.count;
+}
+
 std::optional<double> TiffReader::Number(const Entry& entry, std::uint64_t base) const {
   const auto at = ValuesAt(entry, base);
   if (!at) return std::nullopt;

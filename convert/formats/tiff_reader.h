@@ -47,6 +47,8 @@ class TiffReader {
   // Where an entry's values are: inside the entry when they fit four bytes, else at its offset
   // plus `base`. Nothing for an unknown type or values that run past the end.
   std::optional<std::uint64_t> ValuesAt(const Entry& entry, std::uint64_t base = 0) const;
+  // Where they end: ValuesAt plus their size.
+  std::optional<std::uint64_t> ValuesEnd(const Entry& entry, std::uint64_t base = 0) const;
 
   // The first value of a numeric entry as a number, whatever its type; nothing for another type,
   // values outside, or a zero denominator.

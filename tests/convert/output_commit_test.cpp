@@ -4,8 +4,11 @@
 
 #include "convert_test_support.h"
 #include "convert/formats/gain_map_jpeg.h"
+#include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/iso_gain_map.h"
 #include "convert/formats/jpeg_container.h"
 #include "convert/formats/png_container.h"
+#include "convert/formats/xmp_claims.h"
 #include "convert/image_encoder.h"
 
 namespace vellumora {
@@ -176,11 +179,18 @@ TEST_F(CommitOutputTest, UndecodableOrWrongSizedOutputFails) {
   request_.options.format = OutputFormat::Jpg;
   const TestPicture jpg = Picture(false);
   const Bytes encoded = EncodeImage(factory_.Get(), jpg.packed, false, 95), end = {0xFF, 0xD8, 0xFF, 0xD9};
-  for (const Bytes& gainMap : {BuildGainMapImage(encoded, *UsableHeadroom(4.0)), BuildGainMapImage(end, *UsableHeadroom(4.0))}) {
-    const Bytes output = BuildGainMapJpegOutput(encoded, {}, *PrimaryXmpWithGainMap({}, gainMap.size()), {}, gainMap);
+  const GainMapMetadata metadata = AppleGainMapMetadata(UsableHeadroom(4.0)->log2Millionths);
+  for (const Bytes& gainMap : {BuildGainMapImage(encoded, metadata), BuildGainMapImage(end, metadata)}) {
+    const Bytes output = BuildGainMapJpegOutput(encoded, {}, *XmpForOutput({}, {OutputGainMap{gainMap.size()}, {}}), {}, gainMap);
     EXPECT_EQ(FailureOf([&] { CommitOutput(request_, Bytes(output), jpg.packed, factory_.Get(), {}, snapshot_, {6, 3}); })
                   .rfind("輸出增益圖驗證失敗", 0), 0u);
   }
+  // A motion photo whose directory does not name the video it ends with commits nothing either.
+  const Bytes mp4 = {0, 0, 0, 8, 'f', 't', 'y', 'p'};
+  Bytes motion = BuildJpegOutput(encoded, {}, *XmpForOutput({}, {{}, OutputVideo{mp4.size(), 0, {}}}), {});
+  motion.insert(motion.end(), mp4.begin(), mp4.end());
+  EXPECT_EQ(FailureOf([&] { CommitOutput(request_, Bytes(motion), jpg.packed, factory_.Get(), {}, snapshot_, {}, mp4.size() + 1); }),
+            "輸出動態相片驗證失敗");
   EXPECT_EQ(Listing(dir_.path()), std::vector<std::wstring>{L"IMG_1.heic"});
 }
 

@@ -47,6 +47,12 @@ TEST_F(SourceFileTest, ReadsWholeFileAndHoldsItAgainstWritersDeletersAndRenamers
   EXPECT_NE(reader, INVALID_HANDLE_VALUE);
   if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
 
+  // A part read again from the held file, as a motion photo's video is; not past its end.
+  Bytes part(3);
+  ReadSourceAt(held, 5, part);
+  EXPECT_EQ(part, (Bytes{6, 7, 8}));
+  EXPECT_EQ(FailureOf([&] { ReadSourceAt(held, 7, part); }), "讀取原檔不完整");
+
   held.handle.reset();
   EXPECT_TRUE(DeleteFileW(source_.c_str()));
 }

@@ -46,7 +46,13 @@ PICTURES = {
     "icc-small.heic": (64, 48), "icc-large-66k.heic": (64, 48),
     "two-images-primary-second.heic": (64, 48), "照片 測試.heic": (64, 48),
     "UPPER.HEIC": (64, 48), "rgb-64x48.hif": (64, 48), "sample.heic": (640, 480),
+    "motion-photo.heic": (64, 48), "motion-photo-trailer.heic": (64, 48), "motion-photo-cut-video.heic": (64, 48),
+    "gain-map-tmap-turned.heic": (64, 64), "gain-map-tmap-unknown-version.heic": (64, 64),
+    "gain-map-samsung-turned.heic": (64, 64),
 }
+# Motion photos, and whether a JPG keeps their video (the cut one's MP4 cannot be kept).
+MOTION = {"motion-photo.heic": True, "motion-photo-trailer.heic": True, "motion-photo-cut-video.heic": False}
+VIDEO_NOT_KEPT = "動態相片的影片未保留在輸出檔，已保留原檔"
 # Too large for one JPG segment: PNG only.
 PNG_ONLY = {"exif-jpg-limit-65534.heic": (64, 48), "exif-large-70k.heic": (64, 48),
             "xmp-large-70k.heic": (64, 48)}
@@ -259,10 +265,18 @@ APPLE_HIDDEN_IMAGE_XMP = ("XMP-HDRGainMap:", "XMP-apdi:", "XMP-depthData:", "XMP
                           "XMP-portraitLightingEffect:")
 
 
+def is_part_claim(key):
+    """What an XMP property says about the parts after the primary image (a gain map, a video):
+    decided for the output's own parts, never carried (judge_gain_maps, judge_motion_photos)."""
+    group, _, tag = key.partition(":")
+    return group in ("XMP-hdrgm", "XMP-Container", "XMP-GContainer") or \
+        (group == "XMP-GCamera" and tag.startswith(("MotionPhoto", "MicroVideo")))
+
+
 def judge_metadata(case, pairs):
     """For (name, source, output) pairs. Exif: every tag as in the source except IFD0
     Orientation, now 1 (or still absent). XMP: every property as in the source except a
-    plainly written tiff:Orientation. ICC: the same bytes."""
+    plainly written tiff:Orientation and the claims about parts. ICC: the same bytes."""
     found = metadata_of([p for _, source, output in pairs for p in (source, output)])
     for name, source, output in pairs:
         (src, sx, sicc), (out, ox, oicc) = found[os.path.abspath(source)], found[os.path.abspath(output)]
@@ -275,8 +289,9 @@ def judge_metadata(case, pairs):
                 case.expect(out.get("IFD0:Orientation") == 1, f"{name}: Orientation {out.get('IFD0:Orientation')}")
             else:
                 case.expect("IFD0:Orientation" not in out, f"{name}: Orientation added")
-            src = {k: v for k, v in src.items() if k != "IFD0:Orientation"}
-            out = {k: v for k, v in out.items() if k != "IFD0:Orientation"}
+            # ThumbnailOffset is where the thumbnail lies in the file, which the container moves;
+            # its bytes (IFD1:ThumbnailImage) are compared.
+            src, out = ({k: v for k, v in x.items() if k not in ("IFD0:Orientation", "IFD1:ThumbnailOffset")} for x in (src, out))
             diff = {k for k in set(src) | set(out) if src.get(k) != out.get(k)}
             case.expect(not diff, f"{name}: Exif differs in {sorted(diff)[:8]}")
         if name != "xmp-single-quoted.heic":  # tiff:Orientation='6' is not a form that is removed
@@ -284,8 +299,8 @@ def judge_metadata(case, pairs):
         # exiftool also lists the XMP of a photograph's hidden images (gain map, depth map),
         # which are not the primary picture's and are not carried.
         sx = {k: v for k, v in sx.items() if not k.startswith(APPLE_HIDDEN_IMAGE_XMP)}
-        # A gain-map JPEG's own properties, beside the photograph's.
-        ox = {k: v for k, v in ox.items() if k in sx or not k.startswith(("XMP-hdrgm:", "XMP-Container:"))}
+        sx = {k: v for k, v in sx.items() if not is_part_claim(k)}
+        ox = {k: v for k, v in ox.items() if not is_part_claim(k)}
         diff = {k for k in set(sx) | set(ox) if sx.get(k) != ox.get(k)}
         case.expect(not diff, f"{name}: XMP differs in {sorted(diff)[:8]}")
         case.expect(sicc == oicc, f"{name}: ICC profile differs")
@@ -339,8 +354,42 @@ def judge_outputs(case, report, fmt, expected, sources, our_pngs=None):
             value = psnr(output, flattened(case, our_pngs[name]))
             case.expect(value >= floor, f"{name}: JPG PSNR {value:.1f} dB below {floor}")
     judge_metadata(case, pairs)
+    judge_motion_photos(case, pairs, fmt)
     leftovers = [n for n in os.listdir(case.folder) if n.startswith(".vellumora-")]
     case.expect(not leftovers, f"temporary files left: {leftovers}")
+
+
+def judge_motion_photos(case, pairs, fmt):
+    """A motion photo's JPG holds the source's MP4 after its image, byte for byte, where exiftool 13
+    finds it through the Motion Photo XMP, and ffprobe reads all its frames; an output without the
+    video (a PNG, a JPG of a video that could not be kept) claims none."""
+    import gain_map_judge
+    exiftool = (gain_map_judge.load_tools(need=("VELLUMORA_EXIFTOOL",)) or {}).get("VELLUMORA_EXIFTOOL")
+    pairs = [p for p in pairs if p[0] in MOTION]
+    if pairs and (exiftool is None or shutil.which("ffprobe") is None):
+        return print("exiftool 13 (scripts/setup-tests.sh) or ffprobe missing: motion-photo checks skipped")
+    for name, source, output in pairs:
+        tags = json.loads(run("perl", exiftool, "-j", "-n", "-a", "-G1", "-struct", output).stdout or b"[{}]")[0]
+        video, inside = (run("perl", exiftool, "-b", "-MotionPhotoVideo", p).stdout for p in (output, source))
+        claims = {k: v for k, v in tags.items() if is_part_claim(k)}
+        if fmt == "PNG" or not MOTION[name]:
+            case.expect(not video and not claims, f"{name}: {len(video)} bytes of video, claims {claims}")
+            continue
+        # exiftool gives the source's whole mpvd: the MP4, then Samsung's trailer where there is one.
+        case.expect(video and inside.startswith(video) and (inside == video or inside.endswith(b"SEFT")),
+                    f"{name}: the JPG's {len(video)} bytes of video are not the source's MP4")
+        items = [(i.get("Item", {}).get("Semantic"), i.get("Item", {}).get("Mime"), i.get("Item", {}).get("Length"))
+                 for i in claims.pop("XMP-GContainer:ContainerDirectory", [])]
+        case.expect(claims == {"XMP-GCamera:MotionPhoto": 1, "XMP-GCamera:MotionPhotoVersion": 1,
+                               "XMP-GCamera:MotionPhotoPresentationTimestampUs": 150000} and
+                    items == [("Primary", "image/jpeg", None), ("MotionPhoto", "video/mp4", len(video))], f"{name}: {claims} {items}")
+        with open(output, "rb") as f:
+            case.expect(f.read().endswith(video), f"{name}: the video does not end the file")
+        with open(os.path.join(case.refs, name + ".mp4"), "wb") as f:
+            f.write(video)
+        probe = run("ffprobe", "-v", "error", "-count_frames", "-show_entries", "stream=codec_name,nb_read_frames",
+                    "-of", "csv=p=0", f.name).stdout.decode().strip()
+        case.expect(probe == "hevc,3", f"{name}: ffprobe reads {probe!r} from the video")
 
 
 # ---- Cases -------------------------------------------------------------------------------
@@ -359,6 +408,8 @@ def case_fixtures(args, fmt):
     code, report = case.convert(fmt)
     case.expect(code == 0, f"exit code {code}")
     judge_outputs(case, report, fmt, expected, sources, our_pngs)
+    if fmt == "JPG":
+        judge_fixture_gain_maps(case, report)
     case.finish()
 
 
@@ -392,31 +443,41 @@ def case_failures(args):
 
 def case_recycle(args):
     """Wine's IFileOperation has no SetOperationFlags: the phase must end in that step's
-    warning, the output kept and the source untouched; the warning fails the run."""
+    warning, the output kept and the source untouched; the warning fails the run. A motion
+    photo whose video the output does not hold is never offered to the bin."""
     case = Case(args, "recycle")
-    source = case.fixture("exif-le-orient6.heic")
-    before = sha256(source)
-    code, report = case.convert("PNG", "recycle=true\n")
-    case.expect(code == 1, f"exit code {code}")
-    r = report["results"][0]
-    case.expect(r["status"] == "完成", f"status {r['status']}")
-    case.expect(r.get("warning") == "設定回收操作失敗 (0x80004001)", f"warning {r.get('warning')}")
-    case.expect(r.get("recycled") is False, f"recycled {r.get('recycled')}")
-    case.expect(os.path.exists(unix_path(r["output"])), "output missing")
-    case.expect(sha256(source) == before, "source changed")
+    sources = {name: case.fixture(name) for name in ("exif-le-orient6.heic", "motion-photo.heic", "motion-photo-cut-video.heic")}
+    before = {name: sha256(path) for name, path in sources.items()}
+    shell = "設定回收操作失敗 (0x80004001)"
+    for fmt, warnings in (("PNG", {"exif-le-orient6.heic": shell, "motion-photo.heic": VIDEO_NOT_KEPT,
+                                   "motion-photo-cut-video.heic": VIDEO_NOT_KEPT}),
+                          ("JPG", {"exif-le-orient6.heic": shell, "motion-photo.heic": shell,
+                                   "motion-photo-cut-video.heic": VIDEO_NOT_KEPT})):
+        code, report = case.convert(fmt, "recycle=true\n")
+        case.expect(code == 1, f"{fmt}: exit code {code}")
+        for name, r in outputs_by_name(case, report).items():
+            case.expect(r["status"] == "完成" and r.get("recycled") is False and r.get("warning") == warnings[name],
+                        f"{fmt} {name}: {r}")
+            case.expect(os.path.exists(unix_path(r.get("output", "Z:/missing"))), f"{fmt} {name}: output missing")
+    case.expect(all(sha256(path) == before[name] for name, path in sources.items()), "a source changed")
     case.finish()
 
 
 PHOTOS = {
     # iPhone 8 Plus grid, irot 270 (shown a quarter turn clockwise), Exif Orientation 6, P3 profile.
     "arrow.heic": ("pillow-heif/arrow.heic", (3024, 4032), None),
-    # iPhone 13 Pro grid with a depth map and an HDR gain map, both hidden images.
+    # iPhone 13 Pro grid with a depth map and an HDR gain map, both hidden images; its MakerNote
+    # has tag 0x0021 and not 0x0030.
     "pug.heic": ("pillow-heif/pug.heic", (4032, 3024), None),
     # Sony 10-bit 4:2:2 .HIF, 12 MP, Exif 40 KB and XMP 57 KB (both fit a JPG segment).
     "cat.hif": ("pillow-heif/cat.hif", (4240, 2832), None),
-    # Xiaomi photograph whose 192 KB Exif block cannot go into a JPG.
-    "xiaomi.heic": ("pillow-heif/xiaomi.heic", None, "JPG 中繼資料超過格式限制，請改用 PNG；原檔已保留"),
+    # Xiaomi photograph whose 192 KB Exif item is an APP1 segment of 14 KB, a preview and padding.
+    "xiaomi.heic": ("pillow-heif/xiaomi.heic", (2592, 1944), None),
+    # Galaxy S25 grid with a tmap item over it and a grid gain map of three-channel YCbCr tiles.
+    "aux_YCbCr.heic": ("pillow-heif/aux_YCbCr.heic", (4000, 1848), None),
 }
+# Photographs whose JPG keeps their gain map.
+HDR_PHOTOS = {"pug.heic", "aux_YCbCr.heic", "pug-headroom.heic"}
 
 
 def box_children(data, start, end):
@@ -497,17 +558,18 @@ def without_gain_map_hvcc(data):
     return bytes(out)
 
 
-def with_picture_turned_alone(data):
-    """The photograph with a half turn for its picture that its gain map does not get: the
-    rotation both share set to 180 degrees, and the gain map's association with it pointed at the
-    gain map's own size property instead. Both keep their shape."""
+def with_gain_map_turned_alone(data):
+    """The photograph with a half turn for its gain map that its picture does not get: the
+    rotation both share set to 180 degrees, and the picture's association with it pointed at the
+    picture's own size property instead. Both keep their shape."""
     inside, props, items = item_properties(data)
     pitm = child_box(inside, b"pitm")
     primary = struct.unpack_from(">H" if data[pitm[1] + 8] == 0 else ">I", data, pitm[1] + 12)[0]
     irot = next(x for _, _, x in items[primary] if props[x - 1][0] == b"irot")
     gain = next(iter(gain_map_items(data, props, items)))
-    pos, width, _ = next(e for e in items[gain] if e[2] == irot)
-    ispe = next(x for _, _, x in items[gain] if props[x - 1][0] == b"ispe")
+    check(any(x == irot for _, _, x in items[gain]), "the gain map does not share the picture's rotation")
+    pos, width, _ = next(e for e in items[primary] if e[2] == irot)
+    ispe = next(x for _, _, x in items[primary] if props[x - 1][0] == b"ispe")
     out = bytearray(data)
     out[props[irot - 1][1] + props[irot - 1][2]] = 2  # the angle, in quarter turns
     out[pos:pos + width] = ispe.to_bytes(width, "big")
@@ -521,20 +583,66 @@ def with_gain_map_headroom(data):
     return data.replace(version, b"<HDRGainMap:HDRGainMapHeadroom>3.5</HDRGainMap:HDRGainMapHeadroom>")
 
 
+def without_gain_maps(data):
+    """The photograph with its gain maps unrecognisable and nothing else changed: the auxiliary
+    types of Apple's and Samsung's gain maps and the item type of a tmap renamed in place."""
+    for name in (b"photo:2020:aux:hdrgainmap\0", b"photo:2024:aux:hdrgainmap\0", b"\0\0tmap\0"):
+        data = data.replace(name, name[:-2] + b"X\0")
+    return data
+
+
 def judge_gain_maps(case, results, hdr_names):
-    """The named outputs are gain-map JPEGs with Apple's boost, the others have no gain-map parts."""
+    """The named outputs are gain-map JPEGs that boost as their source's own gain map and metadata
+    say, the others have no gain-map parts beyond their source's."""
     import gain_map_judge  # needs Debian's python3-pil, like the 200-megapixel case
     tools = gain_map_judge.load_tools()
     if tools is None:
         return print("gain-map readers missing (scripts/setup-tests.sh installs them): checks skipped")
     for name, r in ((n, r) for n, r in results.items() if "output" in r):
-        output, source = unix_path(r["output"]), unix_path(r["source"])
+        output, source, work = unix_path(r["output"]), unix_path(r["source"]), os.path.join(case.work, "gm-" + name)
         if name in hdr_names:
-            problems, figures = gain_map_judge.judge_gain_map_jpeg(output, source, os.path.join(case.work, "gm-" + name), tools)
+            os.makedirs(work, exist_ok=True)
+            want, source_map, boost = gain_map_judge.source_gain_map(tools, source, work)
+            if want is None:
+                case.expect(False, f"{name}: heif-convert finds no gain map with metadata in the source")
+                continue
+            problems, figures = gain_map_judge.judge_gain_map_jpeg(output, work, tools, want, source_map, boost)
             print(f"{name}: gain map {figures}")
         else:
-            problems = gain_map_judge.judge_sdr_jpeg(output, tools, source)
+            problems = gain_map_judge.judge_sdr_jpeg(output, tools)
         for problem in problems:
+            case.expect(False, f"{name}: {problem}")
+
+
+# Fixture gain maps (the same quadrants as the picture, turned with it) and the hdrgm fields their
+# JPG must state: the tmap's three channels exactly, Samsung's XMP values; None: no gain map.
+FIXTURE_GAIN_MAPS = {
+    "gain-map-tmap-turned.heic": dict(gainMapMin=0, gainMapMax=[1.25, 1.375, 1.5], gamma=0.83, offsetSdr=1e-5,
+                                      offsetHdr=1e-5, hdrCapacityMin=0, hdrCapacityMax=1.25),
+    "gain-map-samsung-turned.heic": dict(gainMapMin=0, gainMapMax=1.5, gamma=1, offsetSdr=0, offsetHdr=0,
+                                         hdrCapacityMin=0, hdrCapacityMax=1.5),
+    "gain-map-tmap-unknown-version.heic": None,
+}
+
+
+def judge_fixture_gain_maps(case, report):
+    """Each fixture gain map is carried with its metadata and turned as the picture is (its
+    quadrant colours where the picture's are); a tmap of an unknown version adds nothing."""
+    import gain_map_judge
+    from PIL import Image
+    tools = gain_map_judge.load_tools()
+    if tools is None:
+        return print("gain-map readers missing (scripts/setup-tests.sh installs them): checks skipped")
+    results = outputs_by_name(case, report)
+    judge_gain_maps(case, {n: results[n] for n in FIXTURE_GAIN_MAPS if n in results and not FIXTURE_GAIN_MAPS[n]}, set())
+    for name, want in ((n, w) for n, w in FIXTURE_GAIN_MAPS.items() if w and "output" in results.get(n, {})):
+        work = os.path.join(case.work, "gm-" + name)
+        output = unix_path(results[name]["output"])
+        problems, _ = gain_map_judge.judge_gain_map_jpeg(output, work, tools, want)
+        picture, gain = (Image.open(p).convert("RGB") for p in (output, os.path.join(work, "written-gain-map.jpg")))
+        placed = all(max(abs(a - b) for a, b in zip(picture.getpixel(c), gain.getpixel(c))) <= 40
+                     for c in ((16, 16), (48, 16), (16, 48), (48, 48)))
+        for problem in problems + ([] if placed else ["the gain map is not turned as the picture is"]):
             case.expect(False, f"{name}: {problem}")
 
 
@@ -561,15 +669,14 @@ def case_photos(args, names):
         with open(os.path.join(case.folder, "pug-gain-map-without-hvcC.heic"), "wb") as f:
             f.write(tampered)
         derived["pug-gain-map-without-hvcC.heic"] = "pug.heic"
-        # pug.heic states one of the two MakerNote tags of its headroom only, so it stays an SDR
-        # JPG; this copy states it in the gain map's XMP and becomes a gain-map JPEG.
+        # This copy states its headroom (3.5) in the gain map's XMP, as newer iPhones do.
         with open(os.path.join(case.folder, "pug-headroom.heic"), "wb") as f:
             f.write(with_gain_map_headroom(original))
         derived["pug-headroom.heic"] = "pug.heic"
-        # And one whose picture is given a half turn that its gain map does not get: the shape
-        # fits, the highlights would not, so it stays an SDR JPG.
+        # And one whose gain map is given a half turn of its own that its picture does not get:
+        # the shape fits, the highlights would not, so it stays an SDR JPG.
         with open(os.path.join(case.folder, "pug-headroom-turned-alone.heic"), "wb") as f:
-            f.write(with_picture_turned_alone(with_gain_map_headroom(original)))
+            f.write(with_gain_map_turned_alone(with_gain_map_headroom(original)))
         derived["pug-headroom-turned-alone.heic"] = None
     failing = any(PHOTOS[n][2] for n in names)
     code, report = case.convert("JPG")
@@ -608,7 +715,18 @@ def case_photos(args, names):
         case.expect(same.stderr.decode().strip() == "0", f"{name}: {same.stderr.decode().strip()} pixels differ from {base}'s")
         if name == "pug-headroom.heic":
             judge_metadata(case, [(name, unix_path(r["source"]), unix_path(r["output"]))])
-    judge_gain_maps(case, done, {"pug-headroom.heic"})
+    judge_gain_maps(case, done, HDR_PHOTOS)
+    if "xiaomi.heic" in names:
+        # Only the TIFF structure of its Exif item's APP1 segment goes into the PNG: 14,368 bytes, to the
+        # end of the thumbnail that the segment's declared length stops two bytes short of.
+        code, report = case.convert("PNG", inputs=[os.path.join(case.folder, "xiaomi.heic")])
+        png = unix_path(report["results"][0].get("output", "Z:"))
+        with open(png if os.path.exists(png) else os.devnull, "rb") as f:
+            data = f.read()
+        at = data.find(b"eXIf")
+        size = struct.unpack(">I", data[at - 4:at])[0] if at >= 4 else None
+        case.expect(code == 0 and size == 14368 and data[at + 4:at + 8] == b"II*\0", f"xiaomi.heic PNG: eXIf of {size} bytes")
+        judge_metadata(case, [("xiaomi.heic PNG", os.path.join(case.folder, "xiaomi.heic"), png)])
     leftovers = [n for n in os.listdir(case.folder) if n.startswith(".vellumora-")]
     case.expect(not leftovers, f"temporary files left: {leftovers}")
     case.finish()
@@ -647,8 +765,8 @@ def case_200mp(args):
         value = 10 * math.log10(255 * 255 / mse) if mse else float("inf")
         print(f"200MP.heic: JPG PSNR {value:.1f} dB against heif-convert")
         case.expect(value >= JPG_PSNR_PHOTO, f"JPG PSNR {value:.1f} dB below {JPG_PSNR_PHOTO}")
-    # Samsung's gain map comes with the photograph's own hdrgm XMP: the JPG stays SDR.
-    judge_gain_maps(case, {"200MP.heic": r}, set())
+    # Samsung's gain map (3060x4080 upright, no rotation of its own) with its own hdrgm XMP.
+    judge_gain_maps(case, {"200MP.heic": r}, {"200MP.heic"})
     case.finish()
 
 
@@ -995,7 +1113,7 @@ def main():
         "failures": lambda: case_failures(args),
         "recycle": lambda: case_recycle(args),
         "photo-iphone": lambda: case_photos(args, ["arrow.heic", "pug.heic"]),
-        "photo-camera": lambda: case_photos(args, ["cat.hif", "xiaomi.heic"]),
+        "photo-camera": lambda: case_photos(args, ["cat.hif", "xiaomi.heic", "aux_YCbCr.heic"]),
         "photo-200mp": lambda: case_200mp(args),
         "burst": lambda: case_burst(args),
         "killed-slot": lambda: case_killed_slot(args),

@@ -45,13 +45,15 @@ SAMPLES = [
 ]
 # A 12-megapixel phone photograph in 48 tiles with Exif, XMP and ICC, for the long runs (--large).
 LARGE = ["metadata-extractor-images/IMG_2927.HEIC"]
-# Our own fixtures, always there: the .hif extension, Exif with a turn, an ICC profile, alpha.
-FIXTURES = ["rgb-64x48.hif", "exif-le-orient6.heic", "icc-small.heic", "alpha-64x48.heic"]
+# Our own fixtures, always there: the .hif extension, Exif with a turn, an ICC profile, alpha, motion
+# photos (the second with Samsung's trailer), a tmap gain map, Samsung's gain map and its claims.
+FIXTURES = ["rgb-64x48.hif", "exif-le-orient6.heic", "icc-small.heic", "alpha-64x48.heic", "motion-photo.heic",
+            "motion-photo-trailer.heic", "gain-map-tmap-turned.heic", "gain-map-samsung-turned.heic"]
 
 # Boxes whose children follow their header, with the bytes to skip first (full-box fields,
 # entry counts); iinf's count is 16 or 32 bits by version and is handled apart.
 CONTAINERS = {b"meta": 4, b"iprp": 0, b"ipco": 0, b"dinf": 0, b"dref": 8, b"iref": 4, b"grpl": 0,
-              b"moov": 0, b"trak": 0, b"mdia": 0, b"minf": 0, b"stbl": 0, b"iinf": None}
+              b"moov": 0, b"trak": 0, b"mdia": 0, b"minf": 0, b"stbl": 0, b"iinf": None, b"mpvd": 0}
 
 INTERESTING_SIZES = [0, 1, 7, 8, 0x7FFFFFFF, 0xFFFFFFFF]
 INTERESTING_WORDS = [0, 1, 0xFF, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF]
@@ -289,14 +291,39 @@ def without_metadata(data, fmt):
 
 
 def gain_map_decodes(path):
-    """A JPG with an MPF index has a second image that exiftool extracts and ImageMagick decodes."""
+    """A JPG with an MPF index or an hdrgm claim has a second image that ImageMagick decodes."""
     with open(path, "rb") as f:
-        if b"MPF\0" not in f.read():
-            return True
+        data = f.read()
+    if b"MPF\0" not in data and b"http://ns.adobe.com/hdr-gain-map/1.0/" not in data:
+        return True
     second = e2e.run("exiftool", "-b", "-MPImage2", path).stdout
-    if not second and not e2e.run("exiftool", "-s3", "-NumberOfImages", path).stdout.strip():
-        return True  # those bytes were the picture's, not an index
+    claims = e2e.run("exiftool", "-s3", "-NumberOfImages", "-XMP-hdrgm:Version", path).stdout.strip()
+    if not second and not claims:
+        return True  # those bytes were the picture's, not an index or a packet
     return bool(second) and e2e.run("identify", "-regard-warnings", "jpeg:-", input=second).returncode == 0
+
+
+MOTION_CLAIM = re.compile(rb"MotionPhoto\s*(?:=\s*[\"']\s*1\s*[\"']|>\s*1\s*<)")
+VIDEO_LENGTH = re.compile(rb"<Item:Semantic>MotionPhoto</Item:Semantic><Item:Mime>video/mp4</Item:Mime><Item:Length>(\d+)<")
+
+
+def unclaimed_part(path, fmt):
+    """What an output claims without holding it, or None: a motion photo is only a JPG whose directory
+    names a video that ends the file as an MP4 (boxes from ftyp to the last byte); never MicroVideo."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if re.search(rb"MicroVideo\w*\s*[=>]", data):
+        return "a MicroVideo property"
+    if not MOTION_CLAIM.search(data):
+        return None
+    lengths = VIDEO_LENGTH.findall(data)
+    if fmt == "PNG" or len(lengths) != 1 or not 0 < int(lengths[0]) < len(data):
+        return f"a motion-photo claim with video lengths {lengths}"
+    start = len(data) - int(lengths[0])
+    tail = boxes(data, start)
+    if not tail or tail[0].kind != b"ftyp" or max(b.end for b in tail if b.depth == 0) != len(data):
+        return "a motion-photo claim without the MP4 at the end"
+    return None
 
 
 def decodes(outputs, fmt):
@@ -324,6 +351,8 @@ def decodes(outputs, fmt):
             problems[path] = "pngcheck refuses it"
         elif fmt == "JPG" and not gain_map_decodes(path):
             problems[path] = "its gain map, named by the MPF index, does not decode"
+        elif claim := unclaimed_part(path, fmt):
+            problems[path] = claim
         else:
             problems[path] = (int(lines[1]), int(lines[2]))
     return problems

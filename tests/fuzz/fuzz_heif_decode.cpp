@@ -2,7 +2,7 @@
 // same sources, patches and options as the program's, under AddressSanitizer and UBSan: open from
 // memory with the program's limits, read the primary's metadata blocks and colour profile, decode
 // the primary to interleaved 8-bit RGB or RGBA (by its alpha, as the program chooses), then find
-// and decode its gain map. The program's own functions do each step, so a fault found here is one
+// and decode its gain map; the motion photo's video is found in the same bytes. The program's own functions do each step, so a fault found here is one
 // a conversion would meet. Failures are the program's messages; only a sanitizer report or a
 // crash is a finding.
 #include <cstddef>
@@ -11,6 +11,7 @@
 #include <span>
 #include <thread>
 
+#include "convert/formats/motion_photo.h"
 #include "convert/gain_map_source.h"
 #include "convert/heif_decoder.h"
 #include "convert/metadata.h"
@@ -37,6 +38,8 @@ bool SmallEnough(heif_image_handle* handle) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellumora;
+  const SourceVideo video = FindSourceVideo({data, size});
+  if (!video.mp4.empty() && (video.mp4.data() < data || video.mp4.data() + video.mp4.size() > data + size)) __builtin_trap();
   try {
     const OpenedHeif heif = OpenHeif(std::span<const std::uint8_t>(data, size));
     SetDecodeThreads(heif, std::thread::hardware_concurrency());  // as a conversion on its own

@@ -1,12 +1,16 @@
 // StripXmpOrientation on arbitrary packets: never longer than the input, and on small inputs identical
 // to the two regular-expression replacements it stands for. A gain map's headroom read from it is
-// usable only as a positive number of stops.
+// usable only as a positive number of stops. The output's packet, when it can be made, claims no
+// part when none is written and exactly the parts written when there are some. Gain-map metadata
+// read from it says the same when written as hdrgm XMP and read again.
 #include <cstddef>
 #include <cstdint>
 #include <regex>
 #include <string>
 
 #include "convert/formats/gain_map_metadata.h"
+#include "convert/formats/iso_gain_map.h"
+#include "convert/formats/xmp_claims.h"
 #include "convert/formats/xmp_orientation.h"
 #include "fuzz_check.h"
 
@@ -15,6 +19,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vellumora::fuzz::Require(stripped.size() <= size, "stripped packet grew");
   if (const auto h = vellumora::HeadroomFromGainMapXmp({data, size}); h && vellumora::UsableHeadroom(*h))
     vellumora::fuzz::Require(vellumora::UsableHeadroom(*h)->log2Millionths > 0, "usable headroom");
+  using vellumora::XmpForOutput, vellumora::ReadXmpClaims;
+  if (const auto metadata = vellumora::GainMapMetadataFromXmp({data, size}))
+    vellumora::fuzz::Require(vellumora::GainMapMetadataFromXmp(vellumora::GainMapXmp(*metadata)) == metadata,
+                             "hdrgm XMP written and read again says other numbers");
+  if (const auto bare = XmpForOutput({data, size}, {})) {
+    const auto left = ReadXmpClaims(*bare);
+    vellumora::fuzz::Require(!left.complete || (!left.gainMap && !left.motionPhoto && !left.microVideo &&
+                                                 !left.presentationTimestampUs && left.directory.empty()),
+                             "a claim left in a packet without parts");
+    vellumora::fuzz::Require(XmpForOutput(*bare, {}) == bare, "a second pass changed the packet");
+    if (const auto full = XmpForOutput({data, size}, {vellumora::OutputGainMap{7}, vellumora::OutputVideo{9, 0, -1}})) {
+      const auto w = ReadXmpClaims(*full);
+      vellumora::fuzz::Require(w.complete && w.gainMap && w.motionPhoto == 1 && w.directory.size() == 3 &&
+                                   w.directory[1].length == 7u && w.directory[2].length == 9u, "claims other than the parts");
+    }
+  }
   // Each removal takes 20 (attribute) or 38 (element) bytes.
   vellumora::fuzz::Require((size - stripped.size()) % 2 == 0, "removed an odd number of bytes");
   if (size <= 1024) {
