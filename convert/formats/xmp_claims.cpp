@@ -92,7 +92,7 @@ class Tokenizer {
       }
       Tag tag;
       tag.begin = at;
-      if (!(rest.starts_with("</") ? ReadEndTag(tag) : ReadStartTag(tag))) return false;
+      if (!(rest.starts_with("</") ? ReadEndTag(tag) : ReadStartTag(tag)) || HasControlCharacter(tag)) return false;
       tag.close = tags.size();
       if (tag.kind == TagKind::kEnd) {
         if (open_.empty() || tags[open_.back()].qualified != tag.qualified) return false;
@@ -115,6 +115,15 @@ class Tokenizer {
       tags.push_back(std::move(tag));
     }
     return true;
+  }
+
+  // XML allows no control character but white space: a damaged name or namespace (a zeroed
+  // block inside a declaration) would otherwise put a claim out of sight of the namespaces
+  // that are looked for, while a sloppier reader still took it.
+  bool HasControlCharacter(const Tag& tag) const {
+    const std::string_view inside = text_.substr(tag.begin, tag.end - tag.begin);
+    return std::any_of(inside.begin(), inside.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 && !IsSpace(c); });
   }
 
   std::size_t SkipSpace(std::size_t at) const {

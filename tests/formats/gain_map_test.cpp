@@ -195,6 +195,7 @@ TEST(XmpForOutput, TakesOutEveryClaimKeepsTheRestAndAddsExactlyThePartsWritten) 
   // Refused: not well-formed while it mentions a claim (one may hide where the walk stopped), or
   // claims to add and no rdf:RDF to add them to. Broken but claiming nothing: as it was.
   EXPECT_FALSE(XmpForOutput(B("<rdf:RDF><d GCamera:MotionPhoto='1' x></rdf:RDF>"), {}));
+  EXPECT_FALSE(XmpForOutput(B(std::string_view("<rdf:RDF><d xmlns:G='http:\0.google.com/photos/1.0/camera/' G:MicroVideo='1'/></rdf:RDF>", 87)), {}));
   EXPECT_FALSE(XmpForOutput(B("<x:xmpmeta/>"), {OutputGainMap{1}, {}}));
   EXPECT_EQ(*XmpForOutput(B("<broken <a>"), {}), B("<broken <a>"));
 }
