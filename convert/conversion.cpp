@@ -91,7 +91,7 @@ struct VideoInSource {
 
 // The photograph's packet for an output of these parts. Their claims must fit a JPG's XMP
 // segment: when they do not, the video is dropped first, then the gain map (and `parts` says
-// so). A packet too large with no claims at all goes on to the design's message.
+// so). A packet too large with no claims at all goes on as it is, to the JPG's size check.
 Bytes PacketFor(std::span<const std::uint8_t> xmp, OutputParts& parts) {
   for (;;) {
     std::optional<Bytes> packet = XmpForOutput(xmp, parts);
