@@ -204,9 +204,10 @@ std::optional<GainMapMetadata> ParseToneMapItem(std::span<const std::uint8_t> it
 }
 
 Bytes IsoGainMapPayload(const GainMapMetadata& m) {
-  Bytes out;
-  out.reserve(kIsoGainMapIdentifier.size() + kFieldsBeforeChannels + kChannelSize * m.channels.size() + m.trailing.size());
-  byte_io::Append(out, kIsoGainMapIdentifier);
+  // Made from the identifier, then grown: GCC 12 takes an insert into a reserved empty vector
+  // for an overflow and warns.
+  Bytes out(kIsoGainMapIdentifier.begin(), kIsoGainMapIdentifier.end());
+  out.reserve(out.size() + kFieldsBeforeChannels + kChannelSize * m.channels.size() + m.trailing.size());
   byte_io::AppendBe16(out, m.minimumVersion);
   byte_io::AppendBe16(out, m.writerVersion);
   out.push_back(static_cast<std::uint8_t>((m.channels.size() == 3 ? kMultiChannel : 0) | (m.baseColourSpace ? kBaseColourSpace : 0)));
