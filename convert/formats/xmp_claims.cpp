@@ -14,11 +14,10 @@ constexpr std::string_view kRdfNamespace = "http://www.w3.org/1999/02/22-rdf-syn
 // Marks a namespace declaration (xmlns, xmlns:p): never a property.
 constexpr std::string_view kDeclaration = "xmlns";
 
-// The Camera properties of a motion photo, and the retired MicroVideo ones that readers must
-// ignore but that some still read.
-constexpr std::string_view kMotionPhotoProperties[] = {
-    "MotionPhoto", "MotionPhotoVersion", "MotionPhotoPresentationTimestampUs", "MicroVideo",
-    "MicroVideoVersion", "MicroVideoOffset", "MicroVideoPresentationTimestampUs"};
+// The Camera properties of a motion photo (the retired MicroVideo ones, which readers must
+// ignore but some still read, are all those whose names begin with "MicroVideo").
+constexpr std::string_view kMotionPhotoProperties[] = {"MotionPhoto", "MotionPhotoVersion",
+                                                      "MotionPhotoPresentationTimestampUs"};
 
 // The prefixes writers use for these namespaces, for a packet that uses one without declaring
 // it: a lenient reader may still take the property by its prefix.
@@ -221,9 +220,11 @@ std::string_view AsText(std::span<const std::uint8_t> bytes) {
 
 bool IsClaim(const Name& name) {
   if (name.space == kHdrGainMapNamespace || name.space == kContainerNamespace) return true;
+  // Every property of the retired MicroVideo family, by the same rule the claims are read with.
   return name.space == kCameraNamespace &&
-         std::find(std::begin(kMotionPhotoProperties), std::end(kMotionPhotoProperties), name.local) !=
-             std::end(kMotionPhotoProperties);
+         (name.local.starts_with("MicroVideo") ||
+          std::find(std::begin(kMotionPhotoProperties), std::end(kMotionPhotoProperties), name.local) !=
+              std::end(kMotionPhotoProperties));
 }
 
 // Whether a packet that could not be walked may still hold a claim that some reader would take.
