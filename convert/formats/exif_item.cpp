@@ -37,7 +37,8 @@ std::uint64_t TiffExtent(std::span<const std::uint8_t> tiff) {
       const TiffReader::Entry entry = reader.EntryAt(directory, i);
       if (const auto valuesEnd = reader.ValuesEnd(entry)) end = std::max(end, *valuesEnd);
       const auto value = reader.Number(entry);
-      if (!value || entry.count != 1) continue;
+      // Offsets and lengths are 32-bit counts: a negative or larger number names nothing.
+      if (!value || entry.count != 1 || !(*value >= 0 && *value <= 4294967295.0)) continue;
       if (std::find(std::begin(kSubDirectories), std::end(kSubDirectories), entry.tag) != std::end(kSubDirectories))
         pending.push_back(static_cast<std::uint64_t>(*value));
       else if (entry.tag == kThumbnailAt)

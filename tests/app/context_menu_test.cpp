@@ -431,10 +431,12 @@ class VerbDrops : public ContextMenuRegistry {
     ASSERT_EQ(target->Drop(data.Get(), MK_LBUTTON, POINTL{}, &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
   }
-  // Waits (up to 100 s) until the logs folder holds `count` reports; returns their texts.
+  // Waits (up to 100 s) until the logs folder holds `count` whole reports (a run may have
+  // created its file and not yet written it); returns their texts.
   std::vector<std::string> Reports(size_t count) const {
     std::vector<std::string> texts;
-    for (int i = 0; i < 400 && texts.size() < count; ++i) {
+    const auto whole = [](const std::string& text) { return text.ends_with('}'); };
+    for (int i = 0; i < 400 && (texts.size() < count || !std::ranges::all_of(texts, whole)); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(250));
       texts.clear();
       for (const auto& file : test::FilesIn(local_.path() / L"VellumoraConvert" / L"logs")) texts.push_back(test::ReadText(file));
